@@ -1,0 +1,84 @@
+#include "log/log.h"
+
+#include "log/log_line.h"
+
+#include <cstdarg>
+#include <ctime>
+#include <shlobj.h>
+#include <system_error>
+#include <windows.h>
+
+namespace fs = std::filesystem;
+
+// Lines from different threads must never interleave or overwrite one another.
+// The lock is held only inside Log, and only around one open-write-close, so
+// no thread can hold it for long; statically initialised, so it needs no setup.
+static SRWLOCK logLock = SRWLOCK_INIT;
+
+fs::path GetLogPath() noexcept {
+    try {
+        // The wide query: a narrow one turns a user name outside the ANSI code
+        // page (Cyrillic, Chinese) into '?' and every line would be lost.
+        wchar_t documents[MAX_PATH] = {};
+        if (FAILED(SHGetFolderPathW(nullptr, CSIDL_PERSONAL, nullptr, SHGFP_TYPE_CURRENT,
+                                    documents))) {
+            return L"Quellstone.log";
+        }
+        fs::path directory = fs::path(documents) / L"My Games" / L"Duskhaven" / L"VELQ" / L"Logs";
+        std::error_code ignored; // a directory that cannot be made shows up as a failed open
+        fs::create_directories(directory, ignored);
+        return directory / L"Quellstone.log";
+    } catch (...) {
+        return L"Quellstone.log";
+    }
+}
+
+void ResetLog() noexcept {
+    try {
+        fs::path path = GetLogPath();
+        std::error_code ignored;
+        fs::remove(path, ignored); // nothing there is not an error
+    } catch (...) {
+    }
+}
+
+// Each line is one append of whole bytes through the system: no C runtime
+// stream whose lock a thread could hold when the game exits. The file is shared
+// for reading, writing and deleting, so players and tools can read the log, or
+// remove it, while the game runs.
+static void AppendLine(const fs::path& path, const char* message) {
+    HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    // The time is read after the open, so the stamp is the time of writing.
+    std::time_t now = std::time(nullptr);
+    std::tm local = {};
+    char stamp[kTimestampBufferSize] = "";
+    if (localtime_s(&local, &now) == 0) {
+        FormatLogTimestamp(local, stamp);
+    }
+    char line[kLineBufferSize];
+    std::size_t length = BuildLogLine(stamp, message, line);
+    DWORD written = 0; // a short write leaves part of the line; nothing to report to
+    WriteFile(file, line, static_cast<DWORD>(length), &written, nullptr);
+    CloseHandle(file);
+}
+
+void Log(const char* format, ...) noexcept {
+    char message[kMessageBufferSize];
+    std::va_list args;
+    va_start(args, format);
+    FormatLogMessage(message, format, args);
+    va_end(args);
+
+    AcquireSRWLockExclusive(&logLock);
+    try {
+        AppendLine(GetLogPath(), message);
+    } catch (...) {
+        // The line is lost; the next call starts again from the beginning.
+    }
+    ReleaseSRWLockExclusive(&logLock);
+}

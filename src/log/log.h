@@ -1,0 +1,17 @@
+// The plugin's one log file, below the user's Documents folder:
+// Documents\My Games\Duskhaven\VELQ\Logs\Quellstone.log, or the bare
+// "Quellstone.log" in the current directory when Documents is unknown.
+#pragma once
+
+#include <filesystem>
+
+// The log file's path. Makes the log directory (and every missing level above
+// it) on each call, so a folder deleted while the game runs comes back.
+std::filesystem::path GetLogPath() noexcept;
+
+// Deletes the previous run's log file. Called once by the load entry.
+void ResetLog() noexcept;
+
+// Appends one time-stamped line. Callable from any thread; a line that cannot
+// be written is dropped, and the next call tries afresh.
+void Log(const char* format, ...) noexcept __attribute__((format(gnu_printf, 1, 2)));

@@ -1,0 +1,28 @@
+// The one-time change of the game window into a frameless window of the same
+// outer size at the screen origin.
+#pragma once
+
+#include <cstdint>
+
+// Finds the top-level window titled "Duskhaven" and removes its frame; logs
+// "[QS] Borderless applied." when it found one. Run on the loader's thread.
+void ApplyBorderless() noexcept;
+
+// The decisions, kept free of Windows calls for native tests.
+constexpr std::uint32_t kFrameStyleBits = 0x00CF0000;   // caption, sysmenu, thickframe, min, max
+constexpr std::uint32_t kFrameExStyleBits = 0x00020301; // dlgmodal, windowedge, clientedge, static
+
+constexpr std::uint32_t BorderlessStyle(std::uint32_t style) { return style & ~kFrameStyleBits; }
+constexpr std::uint32_t BorderlessExStyle(std::uint32_t exStyle) {
+    return exStyle & ~kFrameExStyleBits;
+}
+
+struct WindowPlacement {
+    int x, y, width, height;
+    unsigned flags; // SetWindowPos flags
+};
+
+// Where SetWindowPos puts the window: at (0, 0) with the framed outer size.
+// When the rectangle could not be read, the size is left as it is rather than
+// set from values that were never filled in.
+WindowPlacement BorderlessPlacement(bool rectKnown, int left, int top, int right, int bottom);

@@ -1,0 +1,135 @@
+#include "standin.h"
+
+#include <cstdio>
+#include <cstring>
+
+// The loader's interface as the plugin sees it: the loader's version first.
+struct HostInterface {
+    std::uint32_t loaderVersion;
+    std::uint32_t reserved[15];
+};
+
+using LoadEntry = bool (*)(const HostInterface*);
+
+// --- The error box: the plugin's call is recorded exactly as made, and the
+// real box it shows is found, read and closed by a helper thread.
+
+static int WINAPI RecordMessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
+    std::string escaped;
+    for (const char* c = text; c != nullptr && *c != '\0'; ++c) {
+        escaped += *c == '\n' ? std::string("\\n") : std::string(1, *c);
+    }
+    Report("box-call: owner=%p type=0x%X caption=\"%s\" text=\"%s\"", static_cast<void*>(owner),
+           type, caption != nullptr ? caption : "(null)", escaped.c_str());
+    return MessageBoxA(owner, text, caption, type);
+}
+
+static BOOL CALLBACK ReportStaticText(HWND child, LPARAM) {
+    wchar_t className[32] = {}, text[256] = {};
+    GetClassNameW(child, className, 32);
+    if (std::wcscmp(className, L"Static") == 0 && GetWindowTextW(child, text, 256) > 0) {
+        std::string shown = Narrow(text);
+        for (std::size_t at; (at = shown.find('\n')) != std::string::npos;) {
+            shown.replace(at, 1, "\\n");
+        }
+        Report("box-shown: text=\"%s\"", shown.c_str());
+    }
+    return TRUE;
+}
+
+static DWORD WINAPI CloseErrorBox(LPVOID stop) {
+    while (WaitForSingleObject(stop, 5) == WAIT_TIMEOUT) {
+        HWND box = FindWindowW(L"#32770", L"Incompatible VELQ");
+        if (box != nullptr) {
+            EnumChildWindows(box, ReportStaticText, 0);
+            PostMessageW(box, WM_COMMAND, IDOK, 0);
+            return 0;
+        }
+    }
+    return 0;
+}
+
+// Points the plugin's import of user32!MessageBoxA at the recorder.
+static void HookMessageBox(HMODULE plugin) {
+    auto* base = reinterpret_cast<std::uint8_t*>(plugin);
+    auto* dos = reinterpret_cast<IMAGE_DOS_HEADER*>(base);
+    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS64*>(base + dos->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    auto* import = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress);
+    for (; dir.VirtualAddress != 0 && import->Name != 0; ++import) {
+        if (_stricmp(reinterpret_cast<char*>(base + import->Name), "user32.dll") != 0) {
+            continue;
+        }
+        auto* names = reinterpret_cast<IMAGE_THUNK_DATA64*>(base + import->OriginalFirstThunk);
+        auto* slots = reinterpret_cast<IMAGE_THUNK_DATA64*>(base + import->FirstThunk);
+        for (; names->u1.AddressOfData != 0; ++names, ++slots) {
+            if (IMAGE_SNAP_BY_ORDINAL64(names->u1.Ordinal)) {
+                continue;
+            }
+            auto* byName = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+            if (std::strcmp(reinterpret_cast<char*>(byName->Name), "MessageBoxA") == 0) {
+                DWORD old;
+                VirtualProtect(&slots->u1.Function, 8, PAGE_READWRITE, &old);
+                slots->u1.Function = reinterpret_cast<ULONGLONG>(&RecordMessageBoxA);
+                VirtualProtect(&slots->u1.Function, 8, old, &old);
+            }
+        }
+    }
+}
+
+static void DumpRecord(const std::uint8_t* record) {
+    std::string hex;
+    char pair[3];
+    for (int i = 0; i < 604; ++i) {
+        std::snprintf(pair, sizeof pair, "%02x", record[i]);
+        hex += pair;
+    }
+    Report("record: %s", hex.c_str());
+}
+
+HMODULE LoadPlugin(const StandinOptions& options) {
+    HMODULE plugin = LoadLibraryW(options.pluginPath.c_str());
+    if (plugin == nullptr) {
+        Report("load: no-module error=%lu", GetLastError());
+        return nullptr;
+    }
+    auto* record = reinterpret_cast<const std::uint8_t*>(GetProcAddress(plugin, "VELQPlugin_Version"));
+    auto load = reinterpret_cast<LoadEntry>(
+        reinterpret_cast<void (*)()>(GetProcAddress(plugin, "VELQPlugin_Load")));
+    if (record == nullptr || load == nullptr) {
+        Report("load: no-exports");
+        return plugin;
+    }
+    if (options.dumpRecord) {
+        DumpRecord(record);
+    }
+    // The loader calls only a plugin that lists the running game's version.
+    bool listsGame = false;
+    for (int slot = 0; slot < 16; ++slot) {
+        std::uint32_t version;
+        std::memcpy(&version, record + 528 + 4 * slot, 4);
+        listsGame = listsGame || version == options.gameVersion;
+    }
+    if (!listsGame) {
+        Report("load: skipped (game version not listed)");
+        return plugin;
+    }
+    HookMessageBox(plugin);
+    HANDLE stopCloser = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE closer = CreateThread(nullptr, 0, CloseErrorBox, stopCloser, 0, nullptr);
+
+    HostInterface host = {options.hostVersion, {}};
+    LARGE_INTEGER frequency, start, end;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&start);
+    bool accepted = load(options.hostIsNull ? nullptr : &host);
+    QueryPerformanceCounter(&end);
+    Report("load: %d", accepted ? 1 : 0);
+    Report("load-us: %lld", (end.QuadPart - start.QuadPart) * 1000000 / frequency.QuadPart);
+
+    SetEvent(stopCloser);
+    WaitForSingleObject(closer, INFINITE);
+    CloseHandle(closer);
+    CloseHandle(stopCloser);
+    return plugin;
+}

@@ -1,0 +1,133 @@
+// Duskhaven.exe, the stand-in game: see standin.h. Exit code 0 when it ran,
+// 2 for bad options, 3 when its memory layout is not what the plugin expects.
+#include "standin.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <psapi.h>
+#include <tlhelp32.h>
+
+std::string Narrow(const std::wstring& text) {
+    int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string out(size > 0 ? size - 1 : 0, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, out.data(), size, nullptr, nullptr);
+    return out;
+}
+
+void Report(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::vprintf(format, args);
+    va_end(args);
+    std::printf("\n");
+    std::fflush(stdout);
+}
+
+int CountOwnThreads() {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    THREADENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    int count = 0;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+        count += entry.th32OwnerProcessID == GetCurrentProcessId();
+    }
+    CloseHandle(snapshot);
+    return count;
+}
+
+static void ReportProcess() {
+    PROCESS_MEMORY_COUNTERS_EX counters = {};
+    K32GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
+                            sizeof counters);
+    Report("process: threads=%d private-kb=%llu", CountOwnThreads(),
+           static_cast<unsigned long long>(counters.PrivateUsage / 1024));
+}
+
+static void PumpMessages() {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+}
+
+// Runs the game's main loop for runMs after the load, doing the scheduled
+// things a test asked for.
+static void RunGame(const StandinOptions& options, HMODULE plugin) {
+    auto arm = reinterpret_cast<void (*)()>(plugin ? GetProcAddress(plugin, "VELQPlugin_Arm") : nullptr);
+    HANDLE lock = INVALID_HANDLE_VALUE;
+    ULONGLONG start = GetTickCount64(), nextToggle = options.toggleMs, nextReport = 0;
+    bool armed = false, present = true;
+    for (;;) {
+        PumpMessages();
+        ULONGLONG now = GetTickCount64() - start;
+        if (now >= static_cast<ULONGLONG>(options.runMs)) {
+            break;
+        }
+        if (!armed && options.armAfterMs >= 0 && now >= ULONGLONG(options.armAfterMs)) {
+            armed = true;
+            Report(arm ? "arm: called" : "arm: no export");
+            if (arm) {
+                arm();
+            }
+        }
+        if (options.toggleMs > 0 && now >= nextToggle) {
+            present = !present;
+            SetListPresent(present);
+            nextToggle += options.toggleMs;
+        }
+        if (!options.lockPath.empty()) {
+            bool inside = now >= ULONGLONG(options.lockFromMs) &&
+                          now < ULONGLONG(options.lockFromMs + options.lockForMs);
+            if (inside && lock == INVALID_HANDLE_VALUE) {
+                lock = CreateFileW(options.lockPath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                   OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+                Report("lock: %s", lock != INVALID_HANDLE_VALUE ? "held" : "failed");
+            } else if (!inside && lock != INVALID_HANDLE_VALUE) {
+                CloseHandle(lock);
+                lock = INVALID_HANDLE_VALUE;
+                Report("lock: released");
+            }
+        }
+        if (options.reportEveryMs > 0 && now >= nextReport) {
+            ReportProcess();
+            nextReport += options.reportEveryMs;
+        }
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+    }
+    if (lock != INVALID_HANDLE_VALUE) {
+        CloseHandle(lock);
+    }
+}
+
+int wmain(int argc, wchar_t** argv) {
+    StandinOptions options;
+    std::string error;
+    if (!ParseStandinOptions(argc, argv, &options, &error)) {
+        std::fprintf(stderr, "Duskhaven: %s\n", error.c_str());
+        return 2;
+    }
+    if (!GameMemoryCoversHolderSlot()) {
+        std::fprintf(stderr, "Duskhaven: game memory does not cover the list's holder slot\n");
+        return 3;
+    }
+    SetUpGameList(options);
+    HWND window = nullptr;
+    if (options.window) {
+        window = CreateGameWindow(options);
+        PumpMessages();
+        Report("window-before: %s", DescribeWindow(window).c_str());
+    }
+    Report("threads-before: %d", CountOwnThreads());
+    HMODULE plugin = LoadPlugin(options);
+    if (window != nullptr) {
+        Report("window-after: %s", DescribeWindow(window).c_str());
+    }
+    RunGame(options, plugin);
+    Report("threads-after: %d", CountOwnThreads());
+    // The plugin's threads never end; leave without running exit handlers, as
+    // a game that is killed or crashes would, so no thread can hold us up.
+    std::fflush(stdout);
+    TerminateProcess(GetCurrentProcess(), 0);
+    return 0;
+}

@@ -1,0 +1,109 @@
+#include "standin.h"
+
+#include <cwchar>
+#include <sstream>
+
+static bool ParseNumber(const std::wstring& text, long long* value) {
+    wchar_t* end = nullptr;
+    *value = std::wcstoll(text.c_str(), &end, 0); // decimal, or hex with 0x
+    return !text.empty() && end != nullptr && *end == L'\0';
+}
+
+static bool ParseList(const std::wstring& text, std::vector<long long>* values) {
+    std::wstringstream stream(text);
+    std::wstring item;
+    while (std::getline(stream, item, L',')) {
+        long long value = 0;
+        if (!ParseNumber(item, &value)) {
+            return false;
+        }
+        values->push_back(value);
+    }
+    return true;
+}
+
+static void ExePlugin(StandinOptions* options) {
+    wchar_t exe[MAX_PATH * 4] = {};
+    GetModuleFileNameW(nullptr, exe, MAX_PATH * 4);
+    std::wstring folder = exe;
+    folder.resize(folder.find_last_of(L'\\') + 1);
+    options->pluginPath = folder + L"Data\\VELQ\\Plugins\\Quellstone.dll";
+}
+
+bool ParseStandinOptions(int argc, wchar_t** argv, StandinOptions* options, std::string* error) {
+    ExePlugin(options);
+    for (int i = 1; i < argc; ++i) {
+        std::wstring name = argv[i];
+        auto value = [&](std::wstring* out) {
+            if (i + 1 >= argc) {
+                return false;
+            }
+            *out = argv[++i];
+            return true;
+        };
+        std::wstring text;
+        long long number = 0;
+        std::vector<long long> list;
+        bool ok = true;
+        if (name == L"--window") {
+            options->window = true;
+        } else if (name == L"--dump-record") {
+            options->dumpRecord = true;
+        } else if (!value(&text)) {
+            ok = false;
+        } else if (name == L"--plugin") {
+            options->pluginPath = text;
+        } else if (name == L"--host-version") {
+            options->hostIsNull = text == L"null";
+            ok = options->hostIsNull || ParseNumber(text, &number);
+            options->hostVersion = static_cast<std::uint32_t>(number);
+        } else if (name == L"--game-version") {
+            ok = ParseNumber(text, &number);
+            options->gameVersion = static_cast<std::uint32_t>(number);
+        } else if (name == L"--title") {
+            options->title = text;
+        } else if (name == L"--style" || name == L"--exstyle") {
+            ok = ParseNumber(text, &number);
+            (name == L"--style" ? options->style : options->exStyle) =
+                static_cast<std::uint32_t>(number);
+        } else if (name == L"--rect") { // x,y,width,height
+            ok = ParseList(text, &list) && list.size() == 4;
+            if (ok) {
+                options->rect = {LONG(list[0]), LONG(list[1]), LONG(list[0] + list[2]),
+                                 LONG(list[1] + list[3])};
+            }
+        } else if (name == L"--run-ms") {
+            ok = ParseNumber(text, &number);
+            options->runMs = int(number);
+        } else if (name == L"--arm-after-ms") {
+            ok = ParseNumber(text, &number);
+            options->armAfterMs = int(number);
+        } else if (name == L"--entries") {
+            ok = ParseList(text, &list);
+            options->entries.assign(list.begin(), list.end());
+        } else if (name == L"--toggle-ms") {
+            ok = ParseNumber(text, &number);
+            options->toggleMs = int(number);
+        } else if (name == L"--hostile") {
+            options->hostile = Narrow(text);
+        } else if (name == L"--lock-file") { // path
+            options->lockPath = text;
+        } else if (name == L"--lock-ms") { // from,length
+            ok = ParseList(text, &list) && list.size() == 2;
+            if (ok) {
+                options->lockFromMs = int(list[0]);
+                options->lockForMs = int(list[1]);
+            }
+        } else if (name == L"--report-every-ms") {
+            ok = ParseNumber(text, &number);
+            options->reportEveryMs = int(number);
+        } else {
+            ok = false;
+        }
+        if (!ok) {
+            *error = "bad option " + Narrow(name);
+            return false;
+        }
+    }
+    return true;
+}
