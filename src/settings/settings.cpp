@@ -14,28 +14,13 @@ Settings settings;
 
 // The game's executable path in wide characters: a narrow 260-byte query would
 // mangle a folder name outside the ANSI code page and cut a long path short.
-// Empty when the path cannot be obtained.
-static std::wstring ExecutablePath() {
-    std::wstring buffer(MAX_PATH, L'\0');
-    for (;;) {
-        DWORD length = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-        if (length == 0) {
-            return {};
-        }
-        if (length < buffer.size()) {
-            buffer.resize(length);
-            return buffer;
-        }
-        if (buffer.size() >= 32768) { // the longest path Windows knows
-            return {};
-        }
-        buffer.resize(buffer.size() * 2);
-    }
+static std::uint32_t QueryExecutablePath(wchar_t* buffer, std::uint32_t size) {
+    return GetModuleFileNameW(nullptr, buffer, size);
 }
 
 fs::path GetIniPath() noexcept {
     try {
-        std::wstring executable = ExecutablePath();
+        std::wstring executable = QueryFullPath(QueryExecutablePath);
         if (executable.empty()) {
             return L"Quellstone.ini";
         }

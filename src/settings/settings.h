@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <string>
 #include <string_view>
 
 struct Settings {
@@ -39,6 +40,12 @@ void ApplySettingsLine(std::string_view line, Settings& into);
 // line in *pending so that text can be fed in chunks; call with final = true
 // at the end of the file.
 void ApplySettingsText(std::string_view chunk, std::string* pending, bool final, Settings& into);
+
+// The whole path that query gives, asked again with a larger buffer while the
+// answer fills the buffer (a path past 259 characters). query(buffer, size)
+// returns the length written, size when it had to cut, 0 on failure. Empty on
+// failure, or when the path is longer than any Windows path.
+std::wstring QueryFullPath(std::uint32_t (*query)(wchar_t* buffer, std::uint32_t size));
 
 // The default file, as written in text mode: "[Settings]\nIter=10000\n...".
 std::string DefaultSettingsText();

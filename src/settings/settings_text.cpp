@@ -80,3 +80,23 @@ std::string DefaultSettingsText() {
                   defaults.overlayBatch ? 1 : 0);
     return text;
 }
+
+std::wstring QueryFullPath(std::uint32_t (*query)(wchar_t* buffer, std::uint32_t size)) {
+    constexpr std::uint32_t kLongestPath = 32768;
+    std::wstring buffer(260, L'\0');
+    for (;;) {
+        auto size = static_cast<std::uint32_t>(buffer.size());
+        std::uint32_t length = query(buffer.data(), size);
+        if (length == 0) {
+            return {};
+        }
+        if (length < size) {
+            buffer.resize(length);
+            return buffer;
+        }
+        if (size >= kLongestPath) {
+            return {};
+        }
+        buffer.resize(2 * size);
+    }
+}

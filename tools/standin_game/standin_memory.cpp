@@ -60,6 +60,9 @@ static void SetUpHostile(const std::string& kind) {
         holder.entryCount = 0xFFFFFFFF;
         holder.entries = PageBeforeHole();
         *HolderSlot() = reinterpret_cast<std::uint64_t>(&holder);
+    } else if (kind == "huge-count-present") { // the same, with an entry before the hole
+        SetUpHostile("huge-count");
+        holder.entries[511] = 1;
     } else if (kind == "garbage-slot") { // a value that is no address at all
         *HolderSlot() = 0xDEADBEEFDEADBEEF;
     }

@@ -1,0 +1,77 @@
+// The plugin as the loader sees it: the record, the host check and the load.
+#include "wine_support.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+class Load : public ::testing::Test {
+  protected:
+    void SetUp() override { RemoveTree(DocumentsFolder() + L"\\My Games"); }
+};
+} // namespace
+
+TEST_F(Load, LoaderSeesTheExactRecordAndExports) {
+    std::wstring game = MakeGameFolder(L"record");
+    GameRun run = RunGame(game, L"--dump-record --game-version 0x01020300");
+    std::string expected(1208, '0');
+    auto put = [&](int offset, const std::string& hex) { expected.replace(2 * offset, hex.size(), hex); };
+    put(0, "01000000");
+    put(4, "01000000");
+    for (int i = 0; const char c : std::string("Duskhaven Quellstone")) {
+        char pair[3];
+        snprintf(pair, sizeof pair, "%02x", static_cast<unsigned char>(c));
+        put(8 + i++, pair);
+    }
+    for (int i = 0; const char c : std::string("Wrenfold7")) {
+        char pair[3];
+        snprintf(pair, sizeof pair, "%02x", static_cast<unsigned char>(c));
+        put(264 + i++, pair);
+    }
+    put(520, "04000000");
+    put(524, "08000000");
+    put(528, "e00d0f01");
+    EXPECT_EQ(run.Value("record"), expected);
+    // A game version that the record does not list is never loaded.
+    EXPECT_EQ(run.Value("load"), "skipped (game version not listed)");
+}
+
+TEST_F(Load, DeclinedHostsGetTheErrorBoxAndNothingElse) {
+    std::wstring game = MakeGameFolder(L"declined");
+    MakeFolders(LogFolder());
+    const std::string oldLog = "[2020-01-01 00:00:00] [QS] Borderless applied.\r\nold run\r\n";
+    for (const wchar_t* host : {L"0x00020121", L"0", L"null", L"0x00020110"}) {
+        WriteBytes(LogFile(), oldLog);
+        GameRun run = RunGame(game, std::wstring(L"--window --run-ms 300 --host-version ") + host);
+        SCOPED_TRACE(run.output);
+        EXPECT_EQ(run.Value("box-call"), "owner=0000000000000000 type=0x10 caption=\"Incompatible VELQ\" "
+                                         "text=\"Duskhaven Quellstone requires VELQ 0.2.18.\\n.\"");
+        EXPECT_EQ(run.Value("box-shown"), "text=\"Duskhaven Quellstone requires VELQ 0.2.18.\\n.\"");
+        EXPECT_EQ(run.Value("load"), "0");
+        EXPECT_EQ(run.Value("threads-after"), run.Value("threads-before"));
+        EXPECT_EQ(ReadBytes(LogFile()), oldLog);
+        EXPECT_EQ(run.Value("window-after"), run.Value("window-before")); // not made borderless
+    }
+    EXPECT_FALSE(Exists(game + L"\\Data\\VELQ\\Plugins\\Quellstone.ini"));
+
+    RemoveTree(DocumentsFolder() + L"\\My Games");
+    GameRun run = RunGame(game, L"--host-version 7");
+    EXPECT_EQ(run.Value("load"), "0");
+    EXPECT_FALSE(Exists(DocumentsFolder() + L"\\My Games")); // nothing created
+}
+
+TEST_F(Load, AcceptedLoadReplacesTheOldLogAndStartsThreeThreads) {
+    std::wstring game = MakeGameFolder(L"accepted");
+    MakeFolders(LogFolder());
+    WriteBytes(LogFile(), "[2020-01-01 00:00:00] [QS] old run\r\n");
+    GameRun run = RunGame(game, L"--run-ms 500");
+    SCOPED_TRACE(run.output);
+    EXPECT_EQ(run.Value("load"), "1");
+    EXPECT_EQ(run.Value("box-call"), "(missing)");
+    EXPECT_EQ(std::stoi(run.Value("threads-after")), std::stoi(run.Value("threads-before")) + 3);
+
+    std::vector<std::string> log = LogMessages();
+    EXPECT_TRUE(Matching(log, "[QS] old run").empty());
+    EXPECT_TRUE(Matching(log, "[QS] Borderless applied.").empty()); // there was no window
+    EXPECT_EQ(Matching(log, "[QS] All threads started.").size(), 1u);
+    EXPECT_EQ(Matching(log, "[QS] Overlay batch enabled.").size(), 1u);
+}

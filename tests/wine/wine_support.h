@@ -1,0 +1,38 @@
+// Helpers for the tests that run under Wine: files, folders, and runs of the
+// stand-in game with the real DLL.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include <windows.h>
+
+std::wstring DocumentsFolder();
+std::wstring LogFolder(); // Documents\My Games\Duskhaven\VELQ\Logs
+std::wstring LogFile();
+std::wstring TestsFolder(); // a scratch folder below the Wine user's Temp
+std::wstring BuildFolder(); // where wine_tests.exe, Duskhaven.exe and Quellstone.dll are
+
+bool Exists(const std::wstring& path);
+std::string ReadBytes(const std::wstring& path); // empty when missing
+void WriteBytes(const std::wstring& path, const std::string& bytes);
+void RemoveTree(const std::wstring& path);
+void MakeFolders(const std::wstring& path);
+
+// The log's lines without their time stamps ("[QS] ..."); checks that every
+// line is whole and well-formed, and fails the test where one is not.
+std::vector<std::string> LogMessages();
+std::vector<std::string> Matching(const std::vector<std::string>& lines, const std::string& prefix);
+
+// A fresh game folder: Duskhaven.exe and Data\VELQ\Plugins\Quellstone.dll.
+std::wstring MakeGameFolder(const std::wstring& name);
+
+struct GameRun {
+    std::string output;
+    DWORD exitCode = 0;
+    bool timedOut = false;
+    std::string Value(const std::string& key) const; // "key: value" line of the output
+};
+
+// Runs the stand-in game in folder with these arguments and waits for it.
+GameRun RunGame(const std::wstring& folder, const std::wstring& arguments, DWORD timeoutMs = 60000);
