@@ -1,0 +1,51 @@
+# Shared by the demo, test and benchmark scripts: building, and a throwaway
+# Wine prefix with its own home folder (Wine links Documents to $HOME), so that
+# nothing is ever written into the real home folder.
+
+QS_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+QS_WINE=/usr/lib/wine/wine64
+QS_WINESERVER=/usr/lib/wine/wineserver
+
+# Builds the Windows side (DLL, stand-in game, Wine tests) and the native unit
+# tests. The DLL lands in dist/Data/VELQ/Plugins/Quellstone.dll.
+qs_build() {
+  cmake -S "$QS_ROOT" -B "$QS_ROOT/build/win" -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$QS_ROOT/cmake/mingw-w64-x86_64.cmake" >/dev/null
+  cmake --build "$QS_ROOT/build/win"
+  if [ "${1:-}" != "--windows-only" ]; then
+    cmake -S "$QS_ROOT" -B "$QS_ROOT/build/native" -G Ninja >/dev/null
+    cmake --build "$QS_ROOT/build/native"
+  fi
+}
+
+# Makes a new prefix and keeps its wineserver alive until the script ends.
+qs_wine_start() {
+  QS_SCRATCH=$(mktemp -d /tmp/quellstone.XXXXXX)
+  export WINEPREFIX="$QS_SCRATCH/prefix" HOME="$QS_SCRATCH/home" WINEDEBUG=-all
+  mkdir -p "$HOME"
+  trap qs_wine_stop EXIT
+  echo "wine: making a throwaway prefix in $WINEPREFIX"
+  # The server first, persistent, so that every program of the run shares it
+  # instead of starting one of its own.
+  mkdir -p "$WINEPREFIX"
+  "$QS_WINESERVER" -p
+  # A 64-bit-only Wine reports that it has no 32-bit rundll32; that is fine.
+  "$QS_WINE" wineboot -i >/dev/null 2>&1 || true
+  if [ ! -d "$WINEPREFIX/drive_c/users" ]; then
+    echo "wine: could not make a prefix" >&2
+    return 1
+  fi
+}
+
+qs_wine_stop() {
+  "$QS_WINESERVER" -k >/dev/null 2>&1 || true
+  rm -rf "$QS_SCRATCH"
+}
+
+# Windows and message boxes need a display: start again under Xvfb if there
+# is none.
+qs_need_display() {
+  if [ -z "${DISPLAY:-}" ]; then
+    exec xvfb-run -a -s "-screen 0 1280x1024x24" bash "$@"
+  fi
+}
