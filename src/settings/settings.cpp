@@ -78,7 +78,8 @@ void LoadSettings() noexcept {
     int iterations = settings.iterations, sleepMs = settings.sleepMs;
     int overlay = settings.overlayBatch ? 1 : 0;
     if (created) {
-        Log("[QS] Created default INI: Iter=%d, Sleep=%d, Overlay=%d", iterations, sleepMs, overlay);
+        Log("[QS] Created default INI: Iter=%d, Sleep=%d, Overlay=%d", iterations, sleepMs,
+            overlay);
     } else {
         Log("[QS] INI loaded: Iter=%d, Sleep=%d, Overlay=%d", iterations, sleepMs, overlay);
     }

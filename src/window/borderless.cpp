@@ -18,7 +18,8 @@ void ApplyBorderless() noexcept {
     // framed rectangle, so the window keeps its outer size.
     RECT rect = {};
     bool rectKnown = GetWindowRect(window, &rect) != FALSE;
-    WindowPlacement to = BorderlessPlacement(rectKnown, rect.left, rect.top, rect.right, rect.bottom);
+    WindowPlacement to =
+        BorderlessPlacement(rectKnown, rect.left, rect.top, rect.right, rect.bottom);
     SetWindowPos(window, nullptr, to.x, to.y, to.width, to.height, to.flags);
 
     Log("[QS] Borderless applied.");

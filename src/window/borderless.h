@@ -12,7 +12,9 @@ void ApplyBorderless() noexcept;
 constexpr std::uint32_t kFrameStyleBits = 0x00CF0000;   // caption, sysmenu, thickframe, min, max
 constexpr std::uint32_t kFrameExStyleBits = 0x00020301; // dlgmodal, windowedge, clientedge, static
 
-constexpr std::uint32_t BorderlessStyle(std::uint32_t style) { return style & ~kFrameStyleBits; }
+constexpr std::uint32_t BorderlessStyle(std::uint32_t style) {
+    return style & ~kFrameStyleBits;
+}
 constexpr std::uint32_t BorderlessExStyle(std::uint32_t exStyle) {
     return exStyle & ~kFrameExStyleBits;
 }

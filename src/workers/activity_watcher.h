@@ -8,6 +8,13 @@
 #ifdef _WIN32
 #include <windows.h>
 DWORD WINAPI ActivityWatcherThread(LPVOID) noexcept;
+
+// The watcher's reader of game memory (a MemoryReader, below): only committed,
+// readable pages, copied so that nothing can fault.
+bool ReadGameMemory(std::uintptr_t address, void* out, std::size_t size);
+
+// Copies size bytes; false instead of a fault when they cannot be read.
+bool GuardedCopy(void* out, std::uintptr_t address, std::size_t size);
 #endif
 
 // Where the list lives in game version 1.15.222.0.

@@ -14,7 +14,8 @@ TEST(Borderless, ClearsOnlyTheFrameBits) {
 }
 
 TEST(Borderless, MovesToOriginKeepingTheOuterSize) {
-    WindowPlacement p = BorderlessPlacement(true, 1920 + 100, -50, 1920 + 900, 550); // second monitor
+    WindowPlacement p =
+        BorderlessPlacement(true, 1920 + 100, -50, 1920 + 900, 550); // second monitor
     EXPECT_EQ(p.x, 0);
     EXPECT_EQ(p.y, 0);
     EXPECT_EQ(p.width, 800);

@@ -51,7 +51,9 @@ void MakeGame(std::uint64_t holder, std::uint32_t count, std::uint64_t entries,
     regions[kEntries] = entryBytes;
 }
 
-bool Present() { return ListHasPresentEntry(kBase, FakeRead); }
+bool Present() {
+    return ListHasPresentEntry(kBase, FakeRead);
+}
 } // namespace
 
 TEST(ListScan, NoHolderOrNoPresentEntryIsIdle) {

@@ -25,7 +25,9 @@ bool FakeSystem(std::uint64_t* bytes) {
     *bytes = available;
     return systemOk;
 }
-std::uint64_t FakeTick() { return tick; }
+std::uint64_t FakeTick() {
+    return tick;
+}
 void FakeTrim() {
     ++trims;
     tick += trimTakesMs;

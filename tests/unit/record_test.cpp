@@ -34,7 +34,8 @@ TEST(PluginRecord, PacksVersionsAsTheLoaderDoes) {
 TEST(HostCheck, AcceptsOnlyTheExactLoaderVersion) {
     HostInterface supported{0x00020120};
     EXPECT_TRUE(IsSupportedHost(&supported));
-    for (std::uint32_t other : {0x00020121u, 0x00020110u, 0x00020130u, 0x00030120u, 0u, 0xFFFFFFFFu}) {
+    for (std::uint32_t other :
+         {0x00020121u, 0x00020110u, 0x00020130u, 0x00030120u, 0u, 0xFFFFFFFFu}) {
         HostInterface host{other};
         EXPECT_FALSE(IsSupportedHost(&host)) << std::hex << other;
     }

@@ -14,7 +14,9 @@ TEST_F(Load, LoaderSeesTheExactRecordAndExports) {
     std::wstring game = MakeGameFolder(L"record");
     GameRun run = RunGame(game, L"--dump-record --game-version 0x01020300");
     std::string expected(1208, '0');
-    auto put = [&](int offset, const std::string& hex) { expected.replace(2 * offset, hex.size(), hex); };
+    auto put = [&](int offset, const std::string& hex) {
+        expected.replace(2 * offset, hex.size(), hex);
+    };
     put(0, "01000000");
     put(4, "01000000");
     for (int i = 0; const char c : std::string("Duskhaven Quellstone")) {
@@ -43,9 +45,11 @@ TEST_F(Load, DeclinedHostsGetTheErrorBoxAndNothingElse) {
         WriteBytes(LogFile(), oldLog);
         GameRun run = RunGame(game, std::wstring(L"--window --run-ms 300 --host-version ") + host);
         SCOPED_TRACE(run.output);
-        EXPECT_EQ(run.Value("box-call"), "owner=0000000000000000 type=0x10 caption=\"Incompatible VELQ\" "
-                                         "text=\"Duskhaven Quellstone requires VELQ 0.2.18.\\n.\"");
-        EXPECT_EQ(run.Value("box-shown"), "text=\"Duskhaven Quellstone requires VELQ 0.2.18.\\n.\"");
+        EXPECT_EQ(run.Value("box-call"),
+                  "owner=0000000000000000 type=0x10 caption=\"Incompatible VELQ\" "
+                  "text=\"Duskhaven Quellstone requires VELQ 0.2.18.\\n.\"");
+        EXPECT_EQ(run.Value("box-shown"),
+                  "text=\"Duskhaven Quellstone requires VELQ 0.2.18.\\n.\"");
         EXPECT_EQ(run.Value("load"), "0");
         EXPECT_EQ(run.Value("threads-after"), run.Value("threads-before"));
         EXPECT_EQ(ReadBytes(LogFile()), oldLog);

@@ -131,8 +131,7 @@ TEST_F(LogFileTest, DocumentsFolderOutsideTheAnsiCodePageKeepsItsLines) {
         ResetLog();
         Log("[QS] where the player looks");
     }
-    std::string bytes =
-        ReadBytes(documents + L"\\My Games\\Duskhaven\\VELQ\\Logs\\Quellstone.log");
+    std::string bytes = ReadBytes(documents + L"\\My Games\\Duskhaven\\VELQ\\Logs\\Quellstone.log");
     EXPECT_NE(bytes.find("[QS] where the player looks\r\n"), std::string::npos);
     RemoveTree(documents);
 }

@@ -34,7 +34,8 @@ TEST_F(SettingsFile, MissingFileAndFoldersAreCreatedWithDefaultsThenRead) {
     // The plugin lives elsewhere, so not even Data exists.
     std::wstring plugin = TestsFolder() + L"\\plugin-elsewhere";
     MakeFolders(plugin);
-    CopyFileW((BuildFolder() + L"\\Quellstone.dll").c_str(), (plugin + L"\\Quellstone.dll").c_str(), FALSE);
+    CopyFileW((BuildFolder() + L"\\Quellstone.dll").c_str(), (plugin + L"\\Quellstone.dll").c_str(),
+              FALSE);
     RemoveTree(game + L"\\Data");
     std::wstring args = L"--plugin \"" + plugin + L"\\Quellstone.dll\"";
 
@@ -75,7 +76,8 @@ TEST_F(SettingsFile, UnusablePathsLeaveTheDefaults) {
     // made, and the plugin goes on with its defaults.
     std::wstring plugin = TestsFolder() + L"\\plugin-elsewhere";
     MakeFolders(plugin);
-    CopyFileW((BuildFolder() + L"\\Quellstone.dll").c_str(), (plugin + L"\\Quellstone.dll").c_str(), FALSE);
+    CopyFileW((BuildFolder() + L"\\Quellstone.dll").c_str(), (plugin + L"\\Quellstone.dll").c_str(),
+              FALSE);
     RemoveTree(game + L"\\Data");
     WriteBytes(game + L"\\Data", "in the way");
     EXPECT_EQ(Start(L"--plugin \"" + plugin + L"\\Quellstone.dll\""),

@@ -22,14 +22,16 @@ TEST_F(Window, FramedWindowLosesOnlyItsFrameAndMovesToTheOrigin) {
     GameRun run = RunGame(game, L"--window --style 0x16CF0000 --exstyle 0x00060311 "
                                 L"--rect 300,200,800,600");
     SCOPED_TRACE(run.output);
-    EXPECT_EQ(run.Value("window-before"), "style=0x16CF0000 exstyle=0x00060311 rect=300,200,1100,800");
+    EXPECT_EQ(run.Value("window-before"),
+              "style=0x16CF0000 exstyle=0x00060311 rect=300,200,1100,800");
     EXPECT_EQ(run.Value("window-after"), "style=0x16000000 exstyle=0x00040010 rect=0,0,800,600");
     EXPECT_EQ(Matching(LogMessages(), "[QS] Borderless applied.").size(), 1u);
     EXPECT_EQ(LogMessages().front(), "[QS] Borderless applied."); // the run's first line
 }
 
 TEST_F(Window, FramelessWindowAwayFromTheOriginIsMovedAndKeepsItsStyles) {
-    GameRun run = RunGame(game, L"--window --style 0x94000000 --exstyle 0x0 --rect -700,150,640,480");
+    GameRun run =
+        RunGame(game, L"--window --style 0x94000000 --exstyle 0x0 --rect -700,150,640,480");
     SCOPED_TRACE(run.output);
     EXPECT_EQ(run.Value("window-after"), "style=0x94000000 exstyle=0x00000000 rect=0,0,640,480");
     EXPECT_EQ(Matching(LogMessages(), "[QS] Borderless applied.").size(), 1u);

@@ -37,8 +37,8 @@ bool Exists(const std::wstring& path) {
 }
 
 std::string ReadBytes(const std::wstring& path) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         return {};
     }
@@ -86,21 +86,24 @@ void RemoveTree(const std::wstring& path) {
 }
 
 void MakeFolders(const std::wstring& path) {
-    for (std::size_t at = path.find(L'\\', 3); at != std::wstring::npos; at = path.find(L'\\', at + 1)) {
+    for (std::size_t at = path.find(L'\\', 3); at != std::wstring::npos;
+         at = path.find(L'\\', at + 1)) {
         CreateDirectoryW(path.substr(0, at).c_str(), nullptr);
     }
     CreateDirectoryW(path.c_str(), nullptr);
 }
 
 std::vector<std::string> LogMessages() {
-    static const std::regex line(R"(\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\] (\[(QS|MM)\] [^\r\n]*)\r\n)");
+    static const std::regex line(
+        R"(\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\] (\[(QS|MM)\] [^\r\n]*)\r\n)");
     std::string bytes = ReadBytes(LogFile());
     std::vector<std::string> messages;
     std::size_t at = 0;
     while (at < bytes.size()) {
         std::size_t end = bytes.find("\r\n", at);
         std::smatch match;
-        std::string one = bytes.substr(at, end == std::string::npos ? std::string::npos : end + 2 - at);
+        std::string one =
+            bytes.substr(at, end == std::string::npos ? std::string::npos : end + 2 - at);
         if (!std::regex_match(one, match, line)) {
             ADD_FAILURE() << "malformed log line: " << one;
             break;
@@ -111,7 +114,8 @@ std::vector<std::string> LogMessages() {
     return messages;
 }
 
-std::vector<std::string> Matching(const std::vector<std::string>& lines, const std::string& prefix) {
+std::vector<std::string> Matching(const std::vector<std::string>& lines,
+                                  const std::string& prefix) {
     std::vector<std::string> out;
     for (const std::string& line : lines) {
         if (line.rfind(prefix, 0) == 0) {
@@ -125,7 +129,8 @@ std::wstring MakeGameFolder(const std::wstring& name) {
     std::wstring folder = TestsFolder() + L"\\" + name;
     RemoveTree(folder);
     MakeFolders(folder + L"\\Data\\VELQ\\Plugins");
-    CopyFileW((BuildFolder() + L"\\Duskhaven.exe").c_str(), (folder + L"\\Duskhaven.exe").c_str(), FALSE);
+    CopyFileW((BuildFolder() + L"\\Duskhaven.exe").c_str(), (folder + L"\\Duskhaven.exe").c_str(),
+              FALSE);
     CopyFileW((BuildFolder() + L"\\Quellstone.dll").c_str(),
               (folder + L"\\Data\\VELQ\\Plugins\\Quellstone.dll").c_str(), FALSE);
     return folder;

@@ -13,7 +13,9 @@ class Workers : public ::testing::Test {
     void Settings(const std::string& text) {
         WriteBytes(game + L"\\Data\\VELQ\\Plugins\\Quellstone.ini", text);
     }
-    std::vector<std::string> Reports() { return Matching(LogMessages(), "[QS] CPU worker active: "); }
+    std::vector<std::string> Reports() {
+        return Matching(LogMessages(), "[QS] CPU worker active: ");
+    }
     std::wstring game;
 };
 
@@ -44,7 +46,8 @@ TEST_F(Workers, MonitorLogsEveryFiveSecondsWhileTheArmedWorkerReports) {
     MEMORYSTATUSEX status = {};
     status.dwLength = sizeof status;
     GlobalMemoryStatusEx(&status);
-    EXPECT_NEAR(double(freeMb), double(status.ullAvailPhys >> 20), (status.ullTotalPhys >> 20) * 0.1);
+    EXPECT_NEAR(double(freeMb), double(status.ullAvailPhys >> 20),
+                (status.ullTotalPhys >> 20) * 0.1);
 
     // The first pass comes about 5 seconds after the load.
     std::string bytes = ReadBytes(LogFile());
@@ -91,13 +94,15 @@ TEST_F(Workers, NegativeSleepDoesNotStallTheWorker) {
 
 TEST_F(Workers, HostileGameMemoryDoesNotTakeTheGameDown) {
     Settings("Iter=1\nSleep=0\n");
-    for (const wchar_t* kind :
-         {L"unmapped-holder", L"unmapped-entries", L"null-entries", L"huge-count", L"garbage-slot"}) {
-        GameRun run = RunGame(game, std::wstring(L"--run-ms 800 --arm-after-ms 0 --hostile ") + kind);
+    for (const wchar_t* kind : {L"unmapped-holder", L"unmapped-entries", L"null-entries",
+                                L"huge-count", L"garbage-slot"}) {
+        GameRun run =
+            RunGame(game, std::wstring(L"--run-ms 800 --arm-after-ms 0 --hostile ") + kind);
         SCOPED_TRACE(run.output);
         EXPECT_FALSE(run.timedOut);
         EXPECT_EQ(run.exitCode, 0u);
-        EXPECT_EQ(std::stoi(run.Value("threads-after")), std::stoi(run.Value("threads-before")) + 3);
+        EXPECT_EQ(std::stoi(run.Value("threads-after")),
+                  std::stoi(run.Value("threads-before")) + 3);
         EXPECT_TRUE(Reports().empty()); // nothing readable is present
     }
     // What can be read before the hole still counts.

@@ -10,24 +10,24 @@
 #include <windows.h>
 
 struct StandinOptions {
-    std::wstring pluginPath;             // default: <exe folder>\Data\VELQ\Plugins\Quellstone.dll
-    bool hostIsNull = false;             // pass a null HostInterface pointer
+    std::wstring pluginPath; // default: <exe folder>\Data\VELQ\Plugins\Quellstone.dll
+    bool hostIsNull = false; // pass a null HostInterface pointer
     std::uint32_t hostVersion = 0x00020120;
     std::uint32_t gameVersion = 0x010F0DE0;
-    bool window = false;                 // create a top-level window
+    bool window = false; // create a top-level window
     std::wstring title = L"Duskhaven";
     std::uint32_t style = WS_OVERLAPPEDWINDOW | WS_VISIBLE;
     std::uint32_t exStyle = WS_EX_WINDOWEDGE | WS_EX_CLIENTEDGE;
     RECT rect = {100, 80, 100 + 640, 80 + 480}; // outer rectangle
-    int runMs = 0;                       // keep running this long after the load
-    int armAfterMs = -1;                 // call VELQPlugin_Arm this long after the load
-    std::vector<std::uint64_t> entries;  // the game's list; empty: no holder at all
-    int toggleMs = 0;                    // empty and refill the list this often
-    std::string hostile;                 // a kind of bogus list, see standin_memory.cpp
-    std::wstring lockPath;               // hold this file open without sharing...
-    int lockFromMs = 0, lockForMs = 0;   // ...from this time after the load, this long
-    bool dumpRecord = false;             // print the exported record's bytes
-    int reportEveryMs = 0;               // print thread count and private bytes this often
+    int runMs = 0;                              // keep running this long after the load
+    int armAfterMs = -1;                        // call VELQPlugin_Arm this long after the load
+    std::vector<std::uint64_t> entries;         // the game's list; empty: no holder at all
+    int toggleMs = 0;                           // empty and refill the list this often
+    std::string hostile;                        // a kind of bogus list, see standin_memory.cpp
+    std::wstring lockPath;                      // hold this file open without sharing...
+    int lockFromMs = 0, lockForMs = 0;          // ...from this time after the load, this long
+    bool dumpRecord = false;                    // print the exported record's bytes
+    int reportEveryMs = 0;                      // print thread count and private bytes this often
 };
 
 bool ParseStandinOptions(int argc, wchar_t** argv, StandinOptions* options, std::string* error);

@@ -54,7 +54,8 @@ static void HookMessageBox(HMODULE plugin) {
     auto* base = reinterpret_cast<std::uint8_t*>(plugin);
     auto* dos = reinterpret_cast<IMAGE_DOS_HEADER*>(base);
     auto* nt = reinterpret_cast<IMAGE_NT_HEADERS64*>(base + dos->e_lfanew);
-    const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    const IMAGE_DATA_DIRECTORY& dir =
+        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
     auto* import = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress);
     for (; dir.VirtualAddress != 0 && import->Name != 0; ++import) {
         if (_stricmp(reinterpret_cast<char*>(base + import->Name), "user32.dll") != 0) {
@@ -93,7 +94,8 @@ HMODULE LoadPlugin(const StandinOptions& options) {
         Report("load: no-module error=%lu", GetLastError());
         return nullptr;
     }
-    auto* record = reinterpret_cast<const std::uint8_t*>(GetProcAddress(plugin, "VELQPlugin_Version"));
+    auto* record =
+        reinterpret_cast<const std::uint8_t*>(GetProcAddress(plugin, "VELQPlugin_Version"));
     auto load = reinterpret_cast<LoadEntry>(
         reinterpret_cast<void (*)()>(GetProcAddress(plugin, "VELQPlugin_Load")));
     if (record == nullptr || load == nullptr) {

@@ -37,8 +37,8 @@ int CountOwnThreads() {
 
 static void ReportProcess() {
     PROCESS_MEMORY_COUNTERS_EX counters = {};
-    K32GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
-                            sizeof counters);
+    K32GetProcessMemoryInfo(GetCurrentProcess(),
+                            reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof counters);
     Report("process: threads=%d private-kb=%llu", CountOwnThreads(),
            static_cast<unsigned long long>(counters.PrivateUsage / 1024));
 }
@@ -54,7 +54,8 @@ static void PumpMessages() {
 // Runs the game's main loop for runMs after the load, doing the scheduled
 // things a test asked for.
 static void RunGame(const StandinOptions& options, HMODULE plugin) {
-    auto arm = reinterpret_cast<void (*)()>(plugin ? GetProcAddress(plugin, "VELQPlugin_Arm") : nullptr);
+    auto arm =
+        reinterpret_cast<void (*)()>(plugin ? GetProcAddress(plugin, "VELQPlugin_Arm") : nullptr);
     HANDLE lock = INVALID_HANDLE_VALUE;
     ULONGLONG start = GetTickCount64(), nextToggle = options.toggleMs, nextReport = 0;
     bool armed = false, present = true;
@@ -80,8 +81,8 @@ static void RunGame(const StandinOptions& options, HMODULE plugin) {
             bool inside = now >= ULONGLONG(options.lockFromMs) &&
                           now < ULONGLONG(options.lockFromMs + options.lockForMs);
             if (inside && lock == INVALID_HANDLE_VALUE) {
-                lock = CreateFileW(options.lockPath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                   OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+                lock = CreateFileW(options.lockPath.c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                   nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
                 Report("lock: %s", lock != INVALID_HANDLE_VALUE ? "held" : "failed");
             } else if (!inside && lock != INVALID_HANDLE_VALUE) {
                 CloseHandle(lock);

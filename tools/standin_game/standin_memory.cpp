@@ -40,7 +40,8 @@ static std::uint64_t* UnreadableAddress() {
 
 // One committed page of zeros followed by unreadable pages.
 static std::uint64_t* PageBeforeHole() {
-    auto* region = static_cast<std::uint8_t*>(VirtualAlloc(nullptr, 1 << 20, MEM_RESERVE, PAGE_NOACCESS));
+    auto* region =
+        static_cast<std::uint8_t*>(VirtualAlloc(nullptr, 1 << 20, MEM_RESERVE, PAGE_NOACCESS));
     VirtualAlloc(region, 4096, MEM_COMMIT, PAGE_READWRITE);
     return reinterpret_cast<std::uint64_t*>(region);
 }
