@@ -35,10 +35,13 @@ static void TrimWorkingSet() {
     SetProcessWorkingSetSize(GetCurrentProcess(), static_cast<SIZE_T>(-1), static_cast<SIZE_T>(-1));
 }
 
-DWORD WINAPI MemoryMonitorThread(LPVOID) noexcept {
+MemoryMonitorPlatform MemoryMonitorWin32Platform() {
     static_assert(sizeof(PROCESS_MEMORY_COUNTERS) == 72 && sizeof(MEMORYSTATUSEX) == 64);
-    const MemoryMonitorPlatform platform = {QueryProcess, QueryAvailablePhysical, TickCount,
-                                            TrimWorkingSet, Log};
+    return {QueryProcess, QueryAvailablePhysical, TickCount, TrimWorkingSet, Log};
+}
+
+DWORD WINAPI MemoryMonitorThread(LPVOID) noexcept {
+    const MemoryMonitorPlatform platform = MemoryMonitorWin32Platform();
     std::uint64_t lastTrimTick = 0;
     for (;;) {
         Sleep(5000);

@@ -24,6 +24,11 @@ struct MemoryMonitorPlatform {
     void (*log)(const char* format, ...);
 };
 
+#ifdef _WIN32
+// The real queries, trim and Log.
+MemoryMonitorPlatform MemoryMonitorWin32Platform();
+#endif
+
 // One pass after its sleep; returns the new lastTrimTick.
 std::uint64_t RunMemoryMonitorPass(const MemoryMonitorPlatform& platform,
                                    std::uint64_t lastTrimTick);

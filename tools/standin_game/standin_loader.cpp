@@ -89,7 +89,12 @@ static void DumpRecord(const std::uint8_t* record) {
 }
 
 HMODULE LoadPlugin(const StandinOptions& options) {
+    LARGE_INTEGER frequency, start, end;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&start);
     HMODULE plugin = LoadLibraryW(options.pluginPath.c_str());
+    QueryPerformanceCounter(&end);
+    Report("loadlibrary-us: %lld", (end.QuadPart - start.QuadPart) * 1000000 / frequency.QuadPart);
     if (plugin == nullptr) {
         Report("load: no-module error=%lu", GetLastError());
         return nullptr;
@@ -121,8 +126,6 @@ HMODULE LoadPlugin(const StandinOptions& options) {
     HANDLE closer = CreateThread(nullptr, 0, CloseErrorBox, stopCloser, 0, nullptr);
 
     HostInterface host = {options.hostVersion, {}};
-    LARGE_INTEGER frequency, start, end;
-    QueryPerformanceFrequency(&frequency);
     QueryPerformanceCounter(&start);
     bool accepted = load(options.hostIsNull ? nullptr : &host);
     QueryPerformanceCounter(&end);

@@ -23,24 +23,54 @@ void Report(const char* format, ...) {
     std::fflush(stdout);
 }
 
-int CountOwnThreads() {
+static const DWORD mainThreadId = GetCurrentThreadId();
+
+static double CpuMs(HANDLE thread) {
+    FILETIME created, exited, kernel, user;
+    if (!GetThreadTimes(thread, &created, &exited, &kernel, &user)) {
+        return 0;
+    }
+    auto ms = [](FILETIME t) { return (ULONGLONG(t.dwHighDateTime) << 32 | t.dwLowDateTime) / 1e4; };
+    return ms(kernel) + ms(user);
+}
+
+// Counts this process's threads; adds the CPU time of the game's main thread
+// and of all the others (the plugin's, once it is loaded).
+static int SurveyThreads(double* mainCpuMs = nullptr, double* otherCpuMs = nullptr) {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
     THREADENTRY32 entry = {};
     entry.dwSize = sizeof entry;
     int count = 0;
     for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
-        count += entry.th32OwnerProcessID == GetCurrentProcessId();
+        if (entry.th32OwnerProcessID != GetCurrentProcessId()) {
+            continue;
+        }
+        ++count;
+        if (mainCpuMs == nullptr) {
+            continue;
+        }
+        HANDLE thread = OpenThread(THREAD_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ThreadID);
+        if (thread != nullptr) {
+            (entry.th32ThreadID == mainThreadId ? *mainCpuMs : *otherCpuMs) += CpuMs(thread);
+            CloseHandle(thread);
+        }
     }
     CloseHandle(snapshot);
     return count;
+}
+
+int CountOwnThreads() {
+    return SurveyThreads();
 }
 
 static void ReportProcess() {
     PROCESS_MEMORY_COUNTERS_EX counters = {};
     K32GetProcessMemoryInfo(GetCurrentProcess(),
                             reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof counters);
-    Report("process: threads=%d private-kb=%llu", CountOwnThreads(),
-           static_cast<unsigned long long>(counters.PrivateUsage / 1024));
+    double mainCpuMs = 0, otherCpuMs = 0;
+    int threads = SurveyThreads(&mainCpuMs, &otherCpuMs);
+    Report("process: threads=%d private-kb=%llu main-cpu-ms=%.1f other-cpu-ms=%.1f", threads,
+           static_cast<unsigned long long>(counters.PagefileUsage / 1024), mainCpuMs, otherCpuMs);
 }
 
 static void PumpMessages() {
