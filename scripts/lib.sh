@@ -39,6 +39,7 @@ qs_wine_start() {
 
 qs_wine_stop() {
   "$QS_WINESERVER" -k >/dev/null 2>&1 || true
+  chattr -R -i "$QS_SCRATCH" 2>/dev/null || true # a test may have left a folder immutable
   rm -rf "$QS_SCRATCH"
 }
 

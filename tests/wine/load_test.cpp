@@ -79,3 +79,30 @@ TEST_F(Load, AcceptedLoadReplacesTheOldLogAndStartsThreeThreads) {
     EXPECT_EQ(Matching(log, "[QS] All threads started.").size(), 1u);
     EXPECT_EQ(Matching(log, "[QS] Overlay batch enabled.").size(), 1u);
 }
+
+TEST(VersionResource, NamesTheProductAndItsVersion) {
+    std::wstring dll = BuildFolder() + L"\\Quellstone.dll";
+    DWORD ignored = 0;
+    std::vector<char> info(GetFileVersionInfoSizeW(dll.c_str(), &ignored));
+    ASSERT_FALSE(info.empty());
+    ASSERT_TRUE(GetFileVersionInfoW(dll.c_str(), 0, static_cast<DWORD>(info.size()), info.data()));
+    auto text = [&](const wchar_t* name) {
+        wchar_t* value = nullptr;
+        UINT length = 0;
+        std::wstring key = std::wstring(L"\\StringFileInfo\\040904B0\\") + name;
+        VerQueryValueW(info.data(), key.c_str(), reinterpret_cast<void**>(&value), &length);
+        return value ? std::wstring(value) : L"(missing)";
+    };
+    EXPECT_EQ(text(L"ProductName"), L"Duskhaven Quellstone");
+    std::string version = QS_VERSION;
+    EXPECT_EQ(text(L"FileVersion"), std::wstring(version.begin(), version.end()));
+    EXPECT_EQ(text(L"ProductVersion"), std::wstring(version.begin(), version.end()));
+
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+    unsigned major = 0, minor = 0, patch = 0;
+    sscanf(QS_VERSION, "%u.%u.%u", &major, &minor, &patch);
+    EXPECT_EQ(fixed->dwFileVersionMS, major << 16 | minor);
+    EXPECT_EQ(fixed->dwFileVersionLS, patch << 16);
+}

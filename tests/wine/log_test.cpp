@@ -14,37 +14,6 @@ class LogFileTest : public ::testing::Test {
     void TearDown() override { RemoveTree(DocumentsFolder() + L"\\My Games"); }
 };
 
-// Points the user's Documents folder somewhere else for the life of the object.
-class DocumentsRedirect {
-  public:
-    explicit DocumentsRedirect(const std::wstring& folder) {
-        RegOpenKeyExW(HKEY_CURRENT_USER, kKey, 0, KEY_READ | KEY_WRITE, &key);
-        DWORD size = sizeof saved;
-        hadValue = RegQueryValueExW(key, L"Personal", nullptr, &savedType,
-                                    reinterpret_cast<BYTE*>(saved), &size) == ERROR_SUCCESS;
-        Set(folder.c_str(), REG_EXPAND_SZ, (folder.size() + 1) * sizeof(wchar_t));
-    }
-    ~DocumentsRedirect() {
-        if (hadValue) {
-            Set(saved, savedType, (wcslen(saved) + 1) * sizeof(wchar_t));
-        } else {
-            RegDeleteValueW(key, L"Personal");
-        }
-        RegCloseKey(key);
-    }
-
-  private:
-    void Set(const wchar_t* value, DWORD type, std::size_t bytes) {
-        RegSetValueExW(key, L"Personal", 0, type, reinterpret_cast<const BYTE*>(value),
-                       static_cast<DWORD>(bytes));
-    }
-    static constexpr const wchar_t* kKey =
-        L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
-    HKEY key = nullptr;
-    wchar_t saved[MAX_PATH] = {};
-    DWORD savedType = REG_EXPAND_SZ;
-    bool hadValue = false;
-};
 } // namespace
 
 TEST_F(LogFileTest, LongMessageIsCutTo511BytesAndEndsInCrLf) {

@@ -7,7 +7,9 @@
 
 std::wstring DocumentsFolder() {
     wchar_t path[MAX_PATH] = {};
-    SHGetFolderPathW(nullptr, CSIDL_PERSONAL, nullptr, SHGFP_TYPE_CURRENT, path);
+    if (FAILED(SHGetFolderPathW(nullptr, CSIDL_PERSONAL, nullptr, SHGFP_TYPE_CURRENT, path))) {
+        return L""; // Wine fills in the path even when it fails
+    }
     return path;
 }
 
@@ -203,4 +205,82 @@ GameRun RunGame(const std::wstring& folder, const std::wstring& arguments, DWORD
     CloseHandle(process.hThread);
     CloseHandle(readEnd);
     return run;
+}
+
+static const wchar_t* kShellFolders =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+
+DocumentsRedirect::DocumentsRedirect(const std::wstring& folder) {
+    RegOpenKeyExW(HKEY_CURRENT_USER, kShellFolders, 0, KEY_READ | KEY_WRITE, &key);
+    DWORD size = sizeof saved;
+    hadValue = RegQueryValueExW(key, L"Personal", nullptr, &savedType,
+                                reinterpret_cast<BYTE*>(saved), &size) == ERROR_SUCCESS;
+    Set(folder.c_str(), REG_EXPAND_SZ, (folder.size() + 1) * sizeof(wchar_t));
+}
+
+DocumentsRedirect::~DocumentsRedirect() {
+    if (hadValue) {
+        Set(saved, savedType, (wcslen(saved) + 1) * sizeof(wchar_t));
+    } else {
+        RegDeleteValueW(key, L"Personal");
+    }
+    RegCloseKey(key);
+}
+
+void DocumentsRedirect::Set(const wchar_t* value, DWORD type, std::size_t bytes) {
+    RegSetValueExW(key, L"Personal", 0, type, reinterpret_cast<const BYTE*>(value),
+                   static_cast<DWORD>(bytes));
+}
+
+std::wstring UnixPath(const std::wstring& windowsPath) {
+    using ToUnix = char* (*)(const wchar_t*);
+    auto toUnix = reinterpret_cast<ToUnix>(reinterpret_cast<void (*)()>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    char* unix = toUnix ? toUnix(windowsPath.c_str()) : nullptr;
+    if (unix == nullptr) {
+        return {};
+    }
+    std::string narrow = unix;
+    HeapFree(GetProcessHeap(), 0, unix);
+    return std::wstring(narrow.begin(), narrow.end()); // the test folders are ASCII
+}
+
+bool CanCreateFileIn(const std::wstring& folder) {
+    HANDLE probe = CreateFileW((folder + L"\\probe").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                               FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (probe == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    CloseHandle(probe);
+    return true;
+}
+
+bool MakeImmutable(const std::wstring& folder, bool immutable) {
+    RunUnixCommand(std::wstring(L"Z:\\usr\\bin\\chattr ") + (immutable ? L"+i " : L"-i ") +
+                   UnixPath(folder));
+    // Wine does not wait for a Linux program: watch for its effect instead.
+    for (int tries = 0; tries < 200; ++tries) {
+        if (CanCreateFileIn(folder) != immutable) {
+            return true;
+        }
+        Sleep(10);
+    }
+    return false;
+}
+
+int RunUnixCommand(const std::wstring& commandLine) {
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    std::wstring line = commandLine;
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process)) {
+        return -1;
+    }
+    WaitForSingleObject(process.hProcess, 10000);
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    return static_cast<int>(code);
 }

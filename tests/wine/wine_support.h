@@ -27,6 +27,28 @@ std::vector<std::string> Matching(const std::vector<std::string>& lines, const s
 // A fresh game folder: Duskhaven.exe and Data\VELQ\Plugins\Quellstone.dll.
 std::wstring MakeGameFolder(const std::wstring& name);
 
+// Points the user's Documents folder somewhere else (for this process and the
+// games it starts) for the life of the object.
+class DocumentsRedirect {
+  public:
+    explicit DocumentsRedirect(const std::wstring& folder);
+    ~DocumentsRedirect();
+
+  private:
+    void Set(const wchar_t* value, DWORD type, std::size_t bytes);
+    HKEY key = nullptr;
+    wchar_t saved[MAX_PATH] = {};
+    DWORD savedType = REG_EXPAND_SZ;
+    bool hadValue = false;
+};
+
+// Runs a Linux program (Wine starts those too, without waiting for them).
+int RunUnixCommand(const std::wstring& commandLine);
+std::wstring UnixPath(const std::wstring& windowsPath);
+bool CanCreateFileIn(const std::wstring& folder);
+// chattr +i or -i, which even root cannot write past; true when it took effect.
+bool MakeImmutable(const std::wstring& folder, bool immutable);
+
 struct GameRun {
     std::string output;
     DWORD exitCode = 0;

@@ -52,7 +52,8 @@ static void BenchMemoryMonitor(double sleeperSeconds) {
         nullptr, 0, nullptr);
     std::uint64_t lastTrimTick = 0;
     const MemoryMonitorPlatform platform = MemoryMonitorWin32Platform();
-    double pass = SecondsPerCall([&] { lastTrimTick = RunMemoryMonitorPass(platform, lastTrimTick); }, 50);
+    double pass =
+        SecondsPerCall([&] { lastTrimTick = RunMemoryMonitorPass(platform, lastTrimTick); }, 50);
     ResetLog();
     double start = NowSeconds();
     Sleep(static_cast<DWORD>(sleeperSeconds * 1000));

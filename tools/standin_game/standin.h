@@ -19,6 +19,7 @@ struct StandinOptions {
     std::uint32_t style = WS_OVERLAPPEDWINDOW | WS_VISIBLE;
     std::uint32_t exStyle = WS_EX_WINDOWEDGE | WS_EX_CLIENTEDGE;
     RECT rect = {100, 80, 100 + 640, 80 + 480}; // outer rectangle
+    int waitBeforeLoadMs = 0;                   // show the game this long before loading the plugin
     int runMs = 0;                              // keep running this long after the load
     int armAfterMs = -1;                        // call VELQPlugin_Arm this long after the load
     std::vector<std::uint64_t> entries;         // the game's list; empty: no holder at all

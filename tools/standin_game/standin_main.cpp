@@ -30,7 +30,9 @@ static double CpuMs(HANDLE thread) {
     if (!GetThreadTimes(thread, &created, &exited, &kernel, &user)) {
         return 0;
     }
-    auto ms = [](FILETIME t) { return (ULONGLONG(t.dwHighDateTime) << 32 | t.dwLowDateTime) / 1e4; };
+    auto ms = [](FILETIME t) {
+        return (ULONGLONG(t.dwHighDateTime) << 32 | t.dwLowDateTime) / 1e4;
+    };
     return ms(kernel) + ms(user);
 }
 
@@ -83,6 +85,13 @@ static void PumpMessages() {
 
 // Runs the game's main loop for runMs after the load, doing the scheduled
 // things a test asked for.
+static void PumpFor(int ms) {
+    for (ULONGLONG end = GetTickCount64() + ms; GetTickCount64() < end;) {
+        PumpMessages();
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+    }
+}
+
 static void RunGame(const StandinOptions& options, HMODULE plugin) {
     auto arm =
         reinterpret_cast<void (*)()>(plugin ? GetProcAddress(plugin, "VELQPlugin_Arm") : nullptr);
@@ -148,10 +157,12 @@ int wmain(int argc, wchar_t** argv) {
         window = CreateGameWindow(options);
         PumpMessages();
         Report("window-before: %s", DescribeWindow(window).c_str());
+        PumpFor(options.waitBeforeLoadMs);
     }
     Report("threads-before: %d", CountOwnThreads());
     HMODULE plugin = LoadPlugin(options);
     if (window != nullptr) {
+        PumpMessages();
         Report("window-after: %s", DescribeWindow(window).c_str());
     }
     RunGame(options, plugin);

@@ -72,6 +72,9 @@ bool ParseStandinOptions(int argc, wchar_t** argv, StandinOptions* options, std:
                 options->rect = {LONG(list[0]), LONG(list[1]), LONG(list[0] + list[2]),
                                  LONG(list[1] + list[3])};
             }
+        } else if (name == L"--wait-before-load-ms") {
+            ok = ParseNumber(text, &number);
+            options->waitBeforeLoadMs = int(number);
         } else if (name == L"--run-ms") {
             ok = ParseNumber(text, &number);
             options->runMs = int(number);

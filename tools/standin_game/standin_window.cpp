@@ -23,6 +23,7 @@ static LRESULT CALLBACK GameWindowProc(HWND window, UINT message, WPARAM w, LPAR
 
 HWND CreateGameWindow(const StandinOptions& options) {
     WNDCLASSW windowClass = {};
+    windowClass.style = CS_HREDRAW | CS_VREDRAW; // repaint all of it when the frame goes
     windowClass.lpfnWndProc = GameWindowProc;
     windowClass.hInstance = GetModuleHandleW(nullptr);
     windowClass.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
