@@ -87,6 +87,18 @@ TEST_F(Faults, ReadOnlyPluginsFolderKeepsTheDefaultsAndTriesAgainNextStart) {
     EXPECT_EQ(ReadBytes(Plugins() + L"\\Quellstone.ini").size(), 49u);
 }
 
+TEST_F(Faults, GameQuitsAtOnceWhileThePluginIsBusy) {
+    WriteBytes(Plugins() + L"\\Quellstone.ini", "Iter=1\nSleep=0\n"); // logging all the time
+    for (int run = 0; run < 5; ++run) {
+        ULONGLONG start = GetTickCount64();
+        GameRun quit = RunGame(game, L"--run-ms 300 --arm-after-ms 0 --entries 1 --exit-normally", 20000);
+        EXPECT_FALSE(quit.timedOut);
+        EXPECT_EQ(quit.exitCode, 0u);
+        EXPECT_LT(GetTickCount64() - start, 10000u);
+        EXPECT_EQ(quit.Value("threads-after"), "4");
+    }
+}
+
 // A minute of play with the list coming and going, the worker armed and the
 // monitor running: the plugin's threads stay three, and its memory stays put.
 TEST_F(Faults, SoakOfAMinuteKeepsThreadsAndMemorySteady) {

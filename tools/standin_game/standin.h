@@ -28,6 +28,7 @@ struct StandinOptions {
     std::wstring lockPath;                      // hold this file open without sharing...
     int lockFromMs = 0, lockForMs = 0;          // ...from this time after the load, this long
     bool dumpRecord = false;                    // print the exported record's bytes
+    bool exitNormally = false; // ExitProcess, as a game that quits does
     int reportEveryMs = 0;                      // print thread count and private bytes this often
 };
 

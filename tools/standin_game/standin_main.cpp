@@ -167,9 +167,11 @@ int wmain(int argc, wchar_t** argv) {
     }
     RunGame(options, plugin);
     Report("threads-after: %d", CountOwnThreads());
-    // The plugin's threads never end; leave without running exit handlers, as
-    // a game that is killed or crashes would, so no thread can hold us up.
     std::fflush(stdout);
+    if (options.exitNormally) {
+        ExitProcess(0); // ends the plugin's threads, then runs every DLL's detach
+    }
+    // Tests that do not look at the exit leave at once, as a killed game would.
     TerminateProcess(GetCurrentProcess(), 0);
     return 0;
 }

@@ -49,6 +49,8 @@ bool ParseStandinOptions(int argc, wchar_t** argv, StandinOptions* options, std:
             options->window = true;
         } else if (name == L"--dump-record") {
             options->dumpRecord = true;
+        } else if (name == L"--exit-normally") {
+            options->exitNormally = true;
         } else if (!value(&text)) {
             ok = false;
         } else if (name == L"--plugin") {
