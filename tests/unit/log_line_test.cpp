@@ -49,14 +49,6 @@ TEST(LogLine, MessageIsCutAfter511Bytes) {
     EXPECT_EQ(line.substr(line.size() - 3), "L\r\n");
 }
 
-TEST(LogLine, FormatsThePrintfConversionsOfTheMessages) {
-    EXPECT_EQ(Message("[MM] Process WS:%zu MB PF:%zu MB", std::size_t{26}, std::size_t{10}),
-              "[MM] Process WS:26 MB PF:10 MB");
-    EXPECT_EQ(Message("[QS] CPU worker active: %f", 49.5), "[QS] CPU worker active: 49.500000");
-    EXPECT_EQ(Message("[QS] INI loaded: Iter=%d, Sleep=%d, Overlay=%d", -2147483647 - 1, -5, 1),
-              "[QS] INI loaded: Iter=-2147483648, Sleep=-5, Overlay=1");
-}
-
 TEST(LogLine, LineHasStampMessageAndCrLf) {
     EXPECT_EQ(Line("2027-01-05 07:03:09", "[QS] All threads started."),
               "[2027-01-05 07:03:09] [QS] All threads started.\r\n");

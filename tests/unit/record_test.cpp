@@ -25,12 +25,6 @@ TEST(PluginRecord, HasTheExactBytesTheLoaderReads) {
     EXPECT_EQ(std::memcmp(&kPluginRecord, expected, 604), 0);
 }
 
-TEST(PluginRecord, PacksVersionsAsTheLoaderDoes) {
-    EXPECT_EQ(MakeHostVersion(0, 2, 18, 0), 0x00020120u);
-    EXPECT_EQ(MakeHostVersion(1, 15, 222, 0), 0x010F0DE0u);
-    EXPECT_EQ(MakeHostVersion(0, 2, 18, 1), 0x00020121u);
-}
-
 TEST(HostCheck, AcceptsOnlyTheExactLoaderVersion) {
     HostInterface supported{0x00020120};
     EXPECT_TRUE(IsSupportedHost(&supported));

@@ -7,13 +7,8 @@
 namespace {
 const std::string kDefaultFile = "[Settings]\r\nIter=10000\r\nSleep=5\r\nOverlayBatch=1\r\n";
 
-class SettingsFile : public ::testing::Test {
+class SettingsFile : public GameTest {
   protected:
-    void SetUp() override {
-        RemoveTree(DocumentsFolder() + L"\\My Games");
-        game = MakeGameFolder(L"settings");
-    }
-    std::wstring Ini() const { return game + L"\\Data\\VELQ\\Plugins\\Quellstone.ini"; }
     // Starts the game and returns the settings report line.
     std::string Start(const std::wstring& arguments = L"") {
         GameRun run = RunGame(game, L"--run-ms 400 " + arguments);
@@ -26,18 +21,11 @@ class SettingsFile : public ::testing::Test {
         EXPECT_EQ(reports.size(), 1u);
         return reports.empty() ? "" : reports.front();
     }
-    std::wstring game;
 };
 } // namespace
 
 TEST_F(SettingsFile, MissingFileAndFoldersAreCreatedWithDefaultsThenRead) {
-    // The plugin lives elsewhere, so not even Data exists.
-    std::wstring plugin = TestsFolder() + L"\\plugin-elsewhere";
-    MakeFolders(plugin);
-    CopyFileW((BuildFolder() + L"\\Quellstone.dll").c_str(), (plugin + L"\\Quellstone.dll").c_str(),
-              FALSE);
-    RemoveTree(game + L"\\Data");
-    std::wstring args = L"--plugin \"" + plugin + L"\\Quellstone.dll\"";
+    std::wstring args = PluginElsewhere(); // not even Data exists
 
     EXPECT_EQ(Start(args), "[QS] Created default INI: Iter=10000, Sleep=5, Overlay=1");
     EXPECT_EQ(ReadBytes(Ini()), kDefaultFile);
@@ -74,14 +62,9 @@ TEST_F(SettingsFile, UnusablePathsLeaveTheDefaults) {
 
     // A file named Data where the folder chain should start: nothing can be
     // made, and the plugin goes on with its defaults.
-    std::wstring plugin = TestsFolder() + L"\\plugin-elsewhere";
-    MakeFolders(plugin);
-    CopyFileW((BuildFolder() + L"\\Quellstone.dll").c_str(), (plugin + L"\\Quellstone.dll").c_str(),
-              FALSE);
-    RemoveTree(game + L"\\Data");
+    std::wstring args = PluginElsewhere();
     WriteBytes(game + L"\\Data", "in the way");
-    EXPECT_EQ(Start(L"--plugin \"" + plugin + L"\\Quellstone.dll\""),
-              "[QS] Created default INI: Iter=10000, Sleep=5, Overlay=1");
+    EXPECT_EQ(Start(args), "[QS] Created default INI: Iter=10000, Sleep=5, Overlay=1");
     EXPECT_EQ(ReadBytes(game + L"\\Data"), "in the way");
 }
 

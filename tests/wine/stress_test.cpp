@@ -7,15 +7,7 @@
 #include <thread>
 
 namespace {
-class Faults : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        RemoveTree(DocumentsFolder() + L"\\My Games");
-        game = MakeGameFolder(L"faults");
-    }
-    std::wstring Plugins() const { return game + L"\\Data\\VELQ\\Plugins"; }
-    std::wstring game;
-};
+using Faults = GameTest;
 
 std::vector<double> ReportFigures(const std::vector<std::string>& log) {
     std::vector<double> figures;
@@ -27,7 +19,7 @@ std::vector<double> ReportFigures(const std::vector<std::string>& log) {
 } // namespace
 
 TEST_F(Faults, LogHeldOpenByAnotherProcessLosesLinesThenResumes) {
-    WriteBytes(Plugins() + L"\\Quellstone.ini", "Iter=2\nSleep=1\n"); // a report every ~0.2 s
+    WriteSettings("Iter=2\nSleep=1\n"); // a report every ~0.2 s
     std::thread holder([] {
         while (!Exists(LogFile())) {
             Sleep(5);
@@ -88,10 +80,11 @@ TEST_F(Faults, ReadOnlyPluginsFolderKeepsTheDefaultsAndTriesAgainNextStart) {
 }
 
 TEST_F(Faults, GameQuitsAtOnceWhileThePluginIsBusy) {
-    WriteBytes(Plugins() + L"\\Quellstone.ini", "Iter=1\nSleep=0\n"); // logging all the time
+    WriteSettings("Iter=1\nSleep=0\n"); // logging all the time
     for (int run = 0; run < 5; ++run) {
         ULONGLONG start = GetTickCount64();
-        GameRun quit = RunGame(game, L"--run-ms 300 --arm-after-ms 0 --entries 1 --exit-normally", 20000);
+        GameRun quit =
+            RunGame(game, L"--run-ms 300 --arm-after-ms 0 --entries 1 --exit-normally", 20000);
         EXPECT_FALSE(quit.timedOut);
         EXPECT_EQ(quit.exitCode, 0u);
         EXPECT_LT(GetTickCount64() - start, 10000u);

@@ -3,16 +3,7 @@
 
 #include <gtest/gtest.h>
 
-namespace {
-class Window : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        RemoveTree(DocumentsFolder() + L"\\My Games");
-        game = MakeGameFolder(L"window");
-    }
-    std::wstring game;
-};
-} // namespace
+using Window = GameTest;
 
 TEST_F(Window, FramedWindowLosesOnlyItsFrameAndMovesToTheOrigin) {
     // Overlapped window with a few unrelated bits that must survive:

@@ -284,3 +284,17 @@ int RunUnixCommand(const std::wstring& commandLine) {
     CloseHandle(process.hThread);
     return static_cast<int>(code);
 }
+
+void GameTest::SetUp() {
+    RemoveTree(DocumentsFolder() + L"\\My Games");
+    game = MakeGameFolder(L"game");
+}
+
+std::wstring GameTest::PluginElsewhere() {
+    std::wstring plugin = TestsFolder() + L"\\plugin-elsewhere";
+    MakeFolders(plugin);
+    CopyFileW((BuildFolder() + L"\\Quellstone.dll").c_str(), (plugin + L"\\Quellstone.dll").c_str(),
+              FALSE);
+    RemoveTree(game + L"\\Data");
+    return L"--plugin \"" + plugin + L"\\Quellstone.dll\"";
+}

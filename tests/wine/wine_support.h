@@ -2,6 +2,8 @@
 // stand-in game with the real DLL.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
 
@@ -58,3 +60,16 @@ struct GameRun {
 
 // Runs the stand-in game in folder with these arguments and waits for it.
 GameRun RunGame(const std::wstring& folder, const std::wstring& arguments, DWORD timeoutMs = 60000);
+
+// Each test starts with no log and a fresh game folder.
+class GameTest : public ::testing::Test {
+  protected:
+    void SetUp() override;
+    std::wstring Plugins() const { return game + L"\\Data\\VELQ\\Plugins"; }
+    std::wstring Ini() const { return Plugins() + L"\\Quellstone.ini"; }
+    void WriteSettings(const std::string& text) { WriteBytes(Ini(), text); }
+    // Moves the DLL out of the game folder and removes Data; the argument
+    // that makes the game load it from there.
+    std::wstring PluginElsewhere();
+    std::wstring game;
+};

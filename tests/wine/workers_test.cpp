@@ -4,19 +4,11 @@
 #include <gtest/gtest.h>
 
 namespace {
-class Workers : public ::testing::Test {
+class Workers : public GameTest {
   protected:
-    void SetUp() override {
-        RemoveTree(DocumentsFolder() + L"\\My Games");
-        game = MakeGameFolder(L"workers");
-    }
-    void Settings(const std::string& text) {
-        WriteBytes(game + L"\\Data\\VELQ\\Plugins\\Quellstone.ini", text);
-    }
     std::vector<std::string> Reports() {
         return Matching(LogMessages(), "[QS] CPU worker active: ");
     }
-    std::wstring game;
 };
 
 int SecondsOf(const std::string& stampedLine) { // "[YYYY-MM-DD HH:MM:SS] ..."
@@ -27,7 +19,7 @@ int SecondsOf(const std::string& stampedLine) { // "[YYYY-MM-DD HH:MM:SS] ..."
 
 // One long run serves both: the monitor needs two passes of 5 seconds.
 TEST_F(Workers, MonitorLogsEveryFiveSecondsWhileTheArmedWorkerReports) {
-    Settings("[Settings]\nIter=100\nSleep=1\n");
+    WriteSettings("[Settings]\nIter=100\nSleep=1\n");
     GameRun run = RunGame(game, L"--run-ms 11000 --arm-after-ms 0 --entries 0,0,0,7");
     SCOPED_TRACE(run.output);
     ASSERT_EQ(run.Value("load"), "1");
@@ -68,7 +60,7 @@ TEST_F(Workers, MonitorLogsEveryFiveSecondsWhileTheArmedWorkerReports) {
 }
 
 TEST_F(Workers, WorkerReportsOnlyWhenArmedAndTheListHasAnEntry) {
-    Settings("Iter=2\nSleep=0\n");
+    WriteSettings("Iter=2\nSleep=0\n");
     RunGame(game, L"--run-ms 1500 --arm-after-ms 0 --entries 5");
     ASSERT_FALSE(Reports().empty());
     EXPECT_EQ(Reports()[0], "[QS] CPU worker active: 0.010000");
@@ -85,7 +77,7 @@ TEST_F(Workers, WorkerReportsOnlyWhenArmedAndTheListHasAnEntry) {
 }
 
 TEST_F(Workers, NegativeSleepDoesNotStallTheWorker) {
-    Settings("Iter=100\nSleep=-1\n");
+    WriteSettings("Iter=100\nSleep=-1\n");
     RunGame(game, L"--run-ms 1500 --arm-after-ms 0 --entries 1");
     EXPECT_EQ(Matching(LogMessages(), "[QS] INI loaded: Iter=100, Sleep=-1, Overlay=1").size(), 1u);
     ASSERT_FALSE(Reports().empty());
@@ -93,7 +85,7 @@ TEST_F(Workers, NegativeSleepDoesNotStallTheWorker) {
 }
 
 TEST_F(Workers, HostileGameMemoryDoesNotTakeTheGameDown) {
-    Settings("Iter=1\nSleep=0\n");
+    WriteSettings("Iter=1\nSleep=0\n");
     for (const wchar_t* kind : {L"unmapped-holder", L"unmapped-entries", L"null-entries",
                                 L"huge-count", L"garbage-slot"}) {
         GameRun run =
