@@ -25,8 +25,6 @@ struct StandinOptions {
     std::vector<std::uint64_t> entries;         // the game's list; empty: no holder at all
     int toggleMs = 0;                           // empty and refill the list this often
     std::string hostile;                        // a kind of bogus list, see standin_memory.cpp
-    std::wstring lockPath;                      // hold this file open without sharing...
-    int lockFromMs = 0, lockForMs = 0;          // ...from this time after the load, this long
     bool dumpRecord = false;                    // print the exported record's bytes
     bool exitNormally = false; // ExitProcess, as a game that quits does
     int reportEveryMs = 0;                      // print thread count and private bytes this often

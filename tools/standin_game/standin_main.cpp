@@ -95,7 +95,6 @@ static void PumpFor(int ms) {
 static void RunGame(const StandinOptions& options, HMODULE plugin) {
     auto arm =
         reinterpret_cast<void (*)()>(plugin ? GetProcAddress(plugin, "VELQPlugin_Arm") : nullptr);
-    HANDLE lock = INVALID_HANDLE_VALUE;
     ULONGLONG start = GetTickCount64(), nextToggle = options.toggleMs, nextReport = 0;
     bool armed = false, present = true;
     for (;;) {
@@ -116,27 +115,11 @@ static void RunGame(const StandinOptions& options, HMODULE plugin) {
             SetListPresent(present);
             nextToggle += options.toggleMs;
         }
-        if (!options.lockPath.empty()) {
-            bool inside = now >= ULONGLONG(options.lockFromMs) &&
-                          now < ULONGLONG(options.lockFromMs + options.lockForMs);
-            if (inside && lock == INVALID_HANDLE_VALUE) {
-                lock = CreateFileW(options.lockPath.c_str(), GENERIC_READ | GENERIC_WRITE, 0,
-                                   nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-                Report("lock: %s", lock != INVALID_HANDLE_VALUE ? "held" : "failed");
-            } else if (!inside && lock != INVALID_HANDLE_VALUE) {
-                CloseHandle(lock);
-                lock = INVALID_HANDLE_VALUE;
-                Report("lock: released");
-            }
-        }
         if (options.reportEveryMs > 0 && now >= nextReport) {
             ReportProcess();
             nextReport += options.reportEveryMs;
         }
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
-    }
-    if (lock != INVALID_HANDLE_VALUE) {
-        CloseHandle(lock);
     }
 }
 

@@ -91,14 +91,6 @@ bool ParseStandinOptions(int argc, wchar_t** argv, StandinOptions* options, std:
             options->toggleMs = int(number);
         } else if (name == L"--hostile") {
             options->hostile = Narrow(text);
-        } else if (name == L"--lock-file") { // path
-            options->lockPath = text;
-        } else if (name == L"--lock-ms") { // from,length
-            ok = ParseList(text, &list) && list.size() == 2;
-            if (ok) {
-                options->lockFromMs = int(list[0]);
-                options->lockForMs = int(list[1]);
-            }
         } else if (name == L"--report-every-ms") {
             ok = ParseNumber(text, &number);
             options->reportEveryMs = int(number);
