@@ -14,16 +14,22 @@ extern "C" const char qs_guarded_copy_fault[];
 extern "C" const char qs_guarded_copy_recover[];
 
 // Windows x64 calling convention: out in rcx, from in rdx, size in r8; rsi and
-// rdi are callee-saved. The direction flag is clear on entry by the ABI.
+// rdi are callee-saved. The direction flag is clear on entry by the ABI. The
+// unwind directives let a crash reporter of the game walk the stack through
+// this function should it look while a fault is being handled.
 asm(R"(
     .text
     .globl qs_guarded_copy
     .globl qs_guarded_copy_fault
     .globl qs_guarded_copy_recover
     .def qs_guarded_copy; .scl 2; .type 32; .endef
+    .seh_proc qs_guarded_copy
 qs_guarded_copy:
     pushq %rsi
+    .seh_pushreg %rsi
     pushq %rdi
+    .seh_pushreg %rdi
+    .seh_endprologue
     movq %rcx, %rdi
     movq %rdx, %rsi
     movq %r8, %rcx
@@ -38,6 +44,7 @@ qs_guarded_copy_recover:
     popq %rdi
     popq %rsi
     ret
+    .seh_endproc
 )");
 
 static LONG CALLBACK RecoverFromCopyFault(EXCEPTION_POINTERS* exception) {

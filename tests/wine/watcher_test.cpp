@@ -73,6 +73,29 @@ TEST(GuardedCopy, OtherFaultsOfTheGameAreNotSwallowed) {
     EXPECT_EQ(seen, 1);
 }
 
+extern "C" const char qs_guarded_copy_fault[];
+
+TEST(GuardedCopy, StackCanBeWalkedFromTheFaultingInstruction) {
+    // At the copy, the stack holds the saved rdi and rsi, then the return
+    // address: an unwind from there must find the caller.
+    DWORD64 imageBase = 0;
+    auto at = reinterpret_cast<DWORD64>(qs_guarded_copy_fault);
+    PRUNTIME_FUNCTION function = RtlLookupFunctionEntry(at, &imageBase, nullptr);
+    ASSERT_NE(function, nullptr) << "no unwind information";
+    DWORD64 stack[3] = {0x1111, 0x2222, 0xCA11E5};
+    CONTEXT context = {};
+    context.Rip = at;
+    context.Rsp = reinterpret_cast<DWORD64>(stack);
+    PVOID handlerData = nullptr;
+    DWORD64 establisher = 0;
+    RtlVirtualUnwind(UNW_FLAG_NHANDLER, imageBase, at, function, &context, &handlerData,
+                     &establisher, nullptr);
+    EXPECT_EQ(context.Rip, 0xCA11E5u);
+    EXPECT_EQ(context.Rsp, reinterpret_cast<DWORD64>(stack + 3));
+    EXPECT_EQ(context.Rdi, 0x1111u);
+    EXPECT_EQ(context.Rsi, 0x2222u);
+}
+
 TEST(WatcherReads, GuardPagesAreNeverTouched) {
     std::uint8_t* list =
         static_cast<std::uint8_t*>(VirtualAlloc(nullptr, 8192, MEM_COMMIT, PAGE_READWRITE));
