@@ -25,8 +25,12 @@ TEST_F(Faults, LogHeldOpenByAnotherProcessLosesLinesThenResumes) {
             Sleep(5);
         }
         Sleep(500);
-        HANDLE file = CreateFileW(LogFile().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                  OPEN_EXISTING, 0, nullptr);
+        // The plugin may have the file open at this very moment: try again.
+        HANDLE file = INVALID_HANDLE_VALUE;
+        for (int tries = 0; file == INVALID_HANDLE_VALUE && tries < 1000; ++tries) {
+            file = CreateFileW(LogFile().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                               OPEN_EXISTING, 0, nullptr);
+        }
         Sleep(1500);
         CloseHandle(file);
     });
