@@ -4,8 +4,23 @@
 
 #include <windows.h>
 
+// The first top-level window titled "Duskhaven" that belongs to the game
+// itself: a window of another program with that title (Explorer showing the
+// game's folder, say) is never touched.
+static HWND FindGameWindow() {
+    HWND window = nullptr;
+    while ((window = FindWindowExW(nullptr, window, nullptr, L"Duskhaven")) != nullptr) {
+        DWORD process = 0;
+        GetWindowThreadProcessId(window, &process);
+        if (process == GetCurrentProcessId()) {
+            return window;
+        }
+    }
+    return nullptr;
+}
+
 void ApplyBorderless() noexcept {
-    HWND window = FindWindowW(nullptr, L"Duskhaven");
+    HWND window = FindGameWindow();
     if (window == nullptr) {
         return;
     }

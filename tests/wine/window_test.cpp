@@ -39,3 +39,23 @@ TEST_F(Window, WindowWithAnotherTitleIsLeftAlone) {
         EXPECT_EQ(Matching(log, "[QS] All threads started.").size(), 1u);
     }
 }
+
+TEST_F(Window, AnotherProgramsWindowWithTheSameTitleIsLeftAlone) {
+    // This test program plays Explorer showing the game's folder.
+    HWND other = CreateWindowExW(0, L"STATIC", L"Duskhaven", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 50,
+                                 60, 300, 200, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(other, nullptr);
+    LONG style = GetWindowLongW(other, GWL_STYLE);
+    RECT before = {}, after = {};
+    GetWindowRect(other, &before);
+
+    GameRun run = RunGame(game, L"--window --rect 300,200,800,600");
+    EXPECT_EQ(run.Value("window-after"), "style=0x14000000 exstyle=0x00000000 rect=0,0,800,600");
+    RunGame(game, L""); // only the other program's window
+    EXPECT_TRUE(Matching(LogMessages(), "[QS] Borderless applied.").empty());
+
+    GetWindowRect(other, &after);
+    EXPECT_EQ(GetWindowLongW(other, GWL_STYLE), style);
+    EXPECT_TRUE(EqualRect(&before, &after));
+    DestroyWindow(other);
+}
