@@ -19,28 +19,24 @@ std::size_t FormatLogMessage(char (&out)[kMessageBufferSize], const char* format
     return std::strlen(out);
 }
 
-static std::size_t AppendText(char* out, std::size_t at, const char* text) {
-    for (; *text != '\0'; ++text) {
-        if (*text == '\n') {
+// Appends at most limit bytes of text, each line feed as CR LF.
+static std::size_t AppendText(char* out, std::size_t at, const char* text, std::size_t limit) {
+    for (std::size_t i = 0; i < limit && text[i] != '\0'; ++i) {
+        if (text[i] == '\n') {
             out[at++] = '\r';
         }
-        out[at++] = *text;
+        out[at++] = text[i];
     }
     return at;
 }
 
 std::size_t BuildLogLine(const char* stamp, const char* message, char (&out)[kLineBufferSize]) {
-    // Bounded by the buffer sizes of stamp and message, which the callers use.
-    char safeStamp[kTimestampBufferSize];
-    std::snprintf(safeStamp, sizeof safeStamp, "%s", stamp);
-    char safeMessage[kMessageBufferSize];
-    std::snprintf(safeMessage, sizeof safeMessage, "%s", message);
-
+    // The limits keep the line within its buffer whatever the callers pass.
     std::size_t at = 0;
     out[at++] = '[';
-    at = AppendText(out, at, safeStamp);
+    at = AppendText(out, at, stamp, kTimestampBufferSize - 1);
     out[at++] = ']';
     out[at++] = ' ';
-    at = AppendText(out, at, safeMessage);
-    return AppendText(out, at, "\n");
+    at = AppendText(out, at, message, kMessageBufferSize - 1);
+    return AppendText(out, at, "\n", 1);
 }

@@ -245,7 +245,7 @@ std::wstring UnixPath(const std::wstring& windowsPath) {
     return std::wstring(narrow.begin(), narrow.end()); // the test folders are ASCII
 }
 
-bool CanCreateFileIn(const std::wstring& folder) {
+static bool CanCreateFileIn(const std::wstring& folder) {
     HANDLE probe = CreateFileW((folder + L"\\probe").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     if (probe == INVALID_HANDLE_VALUE) {

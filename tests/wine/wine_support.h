@@ -47,7 +47,6 @@ class DocumentsRedirect {
 // Runs a Linux program (Wine starts those too, without waiting for them).
 int RunUnixCommand(const std::wstring& commandLine);
 std::wstring UnixPath(const std::wstring& windowsPath);
-bool CanCreateFileIn(const std::wstring& folder);
 // chattr +i or -i, which even root cannot write past; true when it took effect.
 bool MakeImmutable(const std::wstring& folder, bool immutable);
 
