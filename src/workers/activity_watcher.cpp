@@ -11,28 +11,40 @@ static bool IsReadableRegion(const MEMORY_BASIC_INFORMATION& region) {
            (region.Protect & (PAGE_GUARD | PAGE_NOACCESS)) == 0;
 }
 
-// The game may free its list at any moment, and its memory may hold pages it
-// has marked as not to be touched: look at the protection of every page first,
-// then copy with a copy that fails softly should a page vanish in between.
-bool ReadGameMemory(std::uintptr_t address, void* out, std::size_t size) {
+// A region is a run of pages that share their state and protection, so one
+// query answers for all of them.
+static std::uintptr_t ReadableBytes(std::uintptr_t address) {
+    MEMORY_BASIC_INFORMATION region;
+    if (VirtualQuery(reinterpret_cast<LPCVOID>(address), &region, sizeof region) == 0 ||
+        !IsReadableRegion(region)) {
+        return 0;
+    }
+    return reinterpret_cast<std::uintptr_t>(region.BaseAddress) + region.RegionSize - address;
+}
+
+// The game may free its memory at any moment, and may hold pages it has marked
+// as not to be touched: check every region first, then copy with a copy that
+// fails softly should a page vanish in between.
+static bool ReadGameMemory(std::uintptr_t address, void* out, std::size_t size) {
     std::uintptr_t end = address + size;
     if (end < address) {
         return false;
     }
     for (std::uintptr_t at = address; at < end;) {
-        MEMORY_BASIC_INFORMATION region;
-        if (VirtualQuery(reinterpret_cast<LPCVOID>(at), &region, sizeof region) == 0 ||
-            !IsReadableRegion(region)) {
+        std::uintptr_t readable = ReadableBytes(at);
+        if (readable == 0) {
             return false;
         }
-        at = reinterpret_cast<std::uintptr_t>(region.BaseAddress) + region.RegionSize;
+        at += readable;
     }
     return GuardedCopy(out, address, size);
 }
 
+const GameMemory kGameMemory = {ReadGameMemory, ReadableBytes, GuardedScan};
+
 DWORD WINAPI ActivityWatcherThread(LPVOID) noexcept {
     for (;;) {
-        RunActivityWatcherPass(GameModuleBase, ReadGameMemory);
+        RunActivityWatcherPass(GameModuleBase, kGameMemory);
         Sleep(10);
     }
 }

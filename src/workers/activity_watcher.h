@@ -5,31 +5,42 @@
 #include <cstddef>
 #include <cstdint>
 
-#ifdef _WIN32
-#include <windows.h>
-DWORD WINAPI ActivityWatcherThread(LPVOID) noexcept;
-
-// The watcher's reader of game memory (a MemoryReader, below): only committed,
-// readable pages, copied so that nothing can fault.
-bool ReadGameMemory(std::uintptr_t address, void* out, std::size_t size);
-
-// Copies size bytes; false instead of a fault when they cannot be read.
-bool GuardedCopy(void* out, std::uintptr_t address, std::size_t size);
-#endif
-
 // Where the list lives in game version 1.15.222.0.
 constexpr std::uintptr_t kHolderSlotOffset = 0x5EBB6B8; // from the game's module base
 constexpr std::uintptr_t kEntryCountOffset = 0x430;     // u32, in the holder
 constexpr std::uintptr_t kEntriesOffset = 0x438;        // address of the first entry
 
-// Copies size bytes at address into out; false, without faulting, when any of
-// them cannot be read.
-using MemoryReader = bool (*)(std::uintptr_t address, void* out, std::size_t size);
+// How the watcher touches the game's memory. None of these may fault,
+// whatever the address; the Win32 forms below check page protections first
+// and recover from a page freed between the check and the read.
+struct GameMemory {
+    // Copies size bytes at address into out; false when any cannot be read.
+    bool (*read)(std::uintptr_t address, void* out, std::size_t size);
+    // How many bytes from address on can be read in place: up to the end of
+    // the readable run of pages it lies in; 0 when address cannot be read.
+    std::uintptr_t (*readableBytes)(std::uintptr_t address);
+    // Looks at count 8-byte entries from address where they lie: 1 at the
+    // first non-zero one, 0 when all are zero, -1 when the memory went away
+    // during the scan (the entries before that point were all zero).
+    int (*scanEntries)(std::uintptr_t address, std::size_t count);
+};
+
+#ifdef _WIN32
+#include <windows.h>
+DWORD WINAPI ActivityWatcherThread(LPVOID) noexcept;
+
+// The real game memory: committed, readable pages only, never a guard page.
+extern const GameMemory kGameMemory;
+
+// The fault-proof steps themselves: false or -1 instead of a fault.
+bool GuardedCopy(void* out, std::uintptr_t address, std::size_t size);
+int GuardedScan(std::uintptr_t address, std::size_t count);
+#endif
 
 // True when the list reachable from the holder slot has a non-zero entry. An
 // unreadable holder or list, or the unreadable rest of a list, counts as no
-// entry. Stops at the first present entry.
-bool ListHasPresentEntry(std::uintptr_t moduleBase, MemoryReader read);
+// entry. Stops at the first present entry; allocates nothing.
+bool ListHasPresentEntry(std::uintptr_t moduleBase, const GameMemory& memory);
 
 // One pass without its sleep: arming, then the sample into ListIdle.
-void RunActivityWatcherPass(std::uintptr_t moduleBase, MemoryReader read);
+void RunActivityWatcherPass(std::uintptr_t moduleBase, const GameMemory& memory);

@@ -20,39 +20,49 @@ struct Game {
     std::uintptr_t Base() const {
         return reinterpret_cast<std::uintptr_t>(&slot) - kHolderSlotOffset;
     }
-    void Point(std::uint64_t entries, std::uint32_t count) {
+    void Point(const void* entries, std::uint32_t count) {
         slot = reinterpret_cast<std::uintptr_t>(holder);
         std::memcpy(holder + kEntryCountOffset, &count, 4);
         std::memcpy(holder + kEntriesOffset, &entries, 8);
     }
+    bool Present() const { return ListHasPresentEntry(Base(), kGameMemory); }
 };
 
-std::uint8_t* Reserve() {
-    return static_cast<std::uint8_t*>(VirtualAlloc(nullptr, kRegion, MEM_RESERVE, PAGE_NOACCESS));
+std::uint64_t* Pages(std::size_t count, DWORD protect = PAGE_READWRITE) {
+    return static_cast<std::uint64_t*>(VirtualAlloc(nullptr, count * 4096, MEM_COMMIT, protect));
+}
+
+std::uintptr_t Address(const void* p) {
+    return reinterpret_cast<std::uintptr_t>(p);
 }
 } // namespace
 
-TEST(GuardedCopy, UnreadableMemoryFailsInsteadOfFaulting) {
-    std::uint8_t* reserved = Reserve();
-    std::uint8_t* page =
-        static_cast<std::uint8_t*>(VirtualAlloc(nullptr, 4096, MEM_COMMIT, PAGE_READWRITE));
-    std::memset(page, 0xAB, 4096);
-    std::uint8_t out[64] = {};
-    EXPECT_TRUE(GuardedCopy(out, reinterpret_cast<std::uintptr_t>(page), 64));
-    EXPECT_EQ(out[63], 0xAB);
+TEST(GuardedReads, UnreadableMemoryFailsInsteadOfFaulting) {
+    std::uint64_t* page = Pages(2);
+    page[3] = 0xABCD;
+    std::uint64_t out = 0;
+    EXPECT_TRUE(GuardedCopy(&out, Address(page + 3), 8));
+    EXPECT_EQ(out, 0xABCDu);
+    EXPECT_EQ(GuardedScan(Address(page), 3), 0);
+    EXPECT_EQ(GuardedScan(Address(page), 1024), 1);
 
+    // The second page goes away: a fault at any load of the scan or the copy
+    // ends it softly, the first load of a round of four or the last.
     DWORD old;
-    VirtualProtect(page, 4096, PAGE_NOACCESS, &old);
-    EXPECT_FALSE(GuardedCopy(out, reinterpret_cast<std::uintptr_t>(page), 64));
+    VirtualProtect(page + 512, 4096, PAGE_NOACCESS, &old);
+    page[3] = 0;
+    for (std::size_t before = 0; before <= 4; ++before) {
+        EXPECT_EQ(GuardedScan(Address(page + 512 - before), 5), -1) << before;
+    }
+    EXPECT_FALSE(GuardedCopy(&out, Address(page + 512) - 3, 8));
     VirtualFree(page, 0, MEM_RELEASE);
-    EXPECT_FALSE(GuardedCopy(out, reinterpret_cast<std::uintptr_t>(page), 64)); // freed
-    EXPECT_FALSE(GuardedCopy(out, reinterpret_cast<std::uintptr_t>(reserved) + 4096, 8));
-    EXPECT_FALSE(GuardedCopy(out, 0, 8));
-    EXPECT_FALSE(GuardedCopy(out, 0xDEADBEEFDEADBEEF, 8)); // not even an address
-    VirtualFree(reserved, 0, MEM_RELEASE);
+    EXPECT_FALSE(GuardedCopy(&out, Address(page), 8)); // freed
+    EXPECT_EQ(GuardedScan(Address(page), 8), -1);
+    EXPECT_FALSE(GuardedCopy(&out, 0, 8));
+    EXPECT_EQ(GuardedScan(0xDEADBEEFDEADBEEF, 1), -1); // not even an address
 }
 
-TEST(GuardedCopy, OtherFaultsOfTheGameAreNotSwallowed) {
+TEST(GuardedReads, OtherFaultsOfTheGameAreNotSwallowed) {
     // A handler of the game's own still sees its own access violation.
     static std::atomic<int> seen{0};
     PVOID handler = AddVectoredExceptionHandler(0, [](EXCEPTION_POINTERS* e) -> LONG {
@@ -63,8 +73,8 @@ TEST(GuardedCopy, OtherFaultsOfTheGameAreNotSwallowed) {
         e->ContextRecord->Rip += 3; // skip "mov (%rax),%eax" below
         return EXCEPTION_CONTINUE_EXECUTION;
     });
-    std::uint8_t out[8];
-    GuardedCopy(out, 0, 8); // makes sure the plugin's handler is installed, and first
+    std::uint64_t out;
+    GuardedCopy(&out, 0, 8); // makes sure the plugin's handler is installed, and first
     asm volatile("xor %%eax, %%eax\n\t"
                  "mov (%%rax), %%eax\n\t"
                  "nop" ::
@@ -73,16 +83,16 @@ TEST(GuardedCopy, OtherFaultsOfTheGameAreNotSwallowed) {
     EXPECT_EQ(seen, 1);
 }
 
-extern "C" const char qs_guarded_copy_fault[];
+extern "C" const char qs_guarded_scan[];
 
-TEST(GuardedCopy, StackCanBeWalkedFromTheFaultingInstruction) {
-    // At the copy, the stack holds the saved rdi and rsi, then the return
-    // address: an unwind from there must find the caller.
+TEST(GuardedReads, StackCanBeWalkedFromInsideTheScan) {
+    // The scan keeps nothing on the stack: an unwind from anywhere in it finds
+    // the return address at the top, and the caller behind it.
     DWORD64 imageBase = 0;
-    auto at = reinterpret_cast<DWORD64>(qs_guarded_copy_fault);
+    auto at = reinterpret_cast<DWORD64>(qs_guarded_scan) + 8;
     PRUNTIME_FUNCTION function = RtlLookupFunctionEntry(at, &imageBase, nullptr);
     ASSERT_NE(function, nullptr) << "no unwind information";
-    DWORD64 stack[3] = {0x1111, 0x2222, 0xCA11E5};
+    DWORD64 stack[1] = {0xCA11E5};
     CONTEXT context = {};
     context.Rip = at;
     context.Rsp = reinterpret_cast<DWORD64>(stack);
@@ -91,23 +101,33 @@ TEST(GuardedCopy, StackCanBeWalkedFromTheFaultingInstruction) {
     RtlVirtualUnwind(UNW_FLAG_NHANDLER, imageBase, at, function, &context, &handlerData,
                      &establisher, nullptr);
     EXPECT_EQ(context.Rip, 0xCA11E5u);
-    EXPECT_EQ(context.Rsp, reinterpret_cast<DWORD64>(stack + 3));
-    EXPECT_EQ(context.Rdi, 0x1111u);
-    EXPECT_EQ(context.Rsi, 0x2222u);
+    EXPECT_EQ(context.Rsp, reinterpret_cast<DWORD64>(stack + 1));
 }
 
-TEST(WatcherReads, GuardPagesAreNeverTouched) {
-    std::uint8_t* list =
-        static_cast<std::uint8_t*>(VirtualAlloc(nullptr, 8192, MEM_COMMIT, PAGE_READWRITE));
-    reinterpret_cast<std::uint64_t*>(list)[600] = 1; // in the second page
+TEST(WatcherReads, RegionsAreFollowedToTheFirstHoleAndGuardPagesNeverTouched) {
+    // Three pages: read-write, read-only, then a guard page.
+    std::uint64_t* list = Pages(3);
     DWORD old;
-    VirtualProtect(list + 4096, 4096, PAGE_READWRITE | PAGE_GUARD, &old);
+    VirtualProtect(list + 512, 4096, PAGE_READONLY, &old);
+    VirtualProtect(list + 1024, 4096, PAGE_READWRITE | PAGE_GUARD, &old);
     Game game;
-    game.Point(reinterpret_cast<std::uintptr_t>(list), 1024);
-    EXPECT_FALSE(ListHasPresentEntry(game.Base(), ReadGameMemory));
+    game.Point(list, 1536);
+    EXPECT_FALSE(game.Present());
     MEMORY_BASIC_INFORMATION info;
-    VirtualQuery(list + 4096, &info, sizeof info);
+    VirtualQuery(list + 1024, &info, sizeof info);
     EXPECT_TRUE(info.Protect & PAGE_GUARD) << "the game's guard page was used up";
+
+    VirtualProtect(list + 512, 4096, PAGE_READWRITE, &old);
+    list[1023] = 1; // the last entry before the guard page
+    VirtualProtect(list + 512, 4096, PAGE_READONLY, &old);
+    EXPECT_TRUE(game.Present());
+    game.Point(list, 1023);
+    EXPECT_FALSE(game.Present());
+    VirtualProtect(list + 512, 4096, PAGE_READWRITE, &old);
+    list[512] = 0x100;
+    VirtualProtect(list + 512, 4096, PAGE_READONLY, &old);
+    game.Point(reinterpret_cast<std::uint8_t*>(list) + 4092, 1); // across the two regions
+    EXPECT_TRUE(game.Present());
     VirtualFree(list, 0, MEM_RELEASE);
 }
 
@@ -119,17 +139,16 @@ TEST(WatcherReads, ListFreedAndRemadeWhileScanningNeverFaults) {
     // freed and made again, over and over, with its entry at the end.
     std::thread churn([&] {
         while (!stop) {
-            auto* list = static_cast<std::uint64_t*>(
-                VirtualAlloc(nullptr, kRegion, MEM_COMMIT, PAGE_READWRITE));
+            std::uint64_t* list = Pages(kRegion / 4096);
             list[kRegion / 8 - 1] = 1;
-            game.Point(reinterpret_cast<std::uintptr_t>(list), kRegion / 8);
+            game.Point(list, kRegion / 8);
             VirtualFree(list, 0, MEM_RELEASE);
             ++remakes;
         }
     });
     int passes = 0;
     for (ULONGLONG end = GetTickCount64() + 2000; GetTickCount64() < end; ++passes) {
-        RunActivityWatcherPass(game.Base(), ReadGameMemory);
+        RunActivityWatcherPass(game.Base(), kGameMemory);
     }
     stop = true;
     churn.join();
@@ -138,15 +157,16 @@ TEST(WatcherReads, ListFreedAndRemadeWhileScanningNeverFaults) {
 }
 
 TEST(WatcherReads, RandomHostileLayoutsForThousandsOfPasses) {
-    std::uint8_t* reserved = Reserve();
+    auto* reserved =
+        static_cast<std::uint8_t*>(VirtualAlloc(nullptr, kRegion, MEM_RESERVE, PAGE_NOACCESS));
     auto* readable =
         static_cast<std::uint64_t*>(VirtualAlloc(reserved, 65536, MEM_COMMIT, PAGE_READWRITE));
     std::mt19937_64 random(7);
     const std::uint64_t pointers[] = {0,
-                                      reinterpret_cast<std::uintptr_t>(readable),
-                                      reinterpret_cast<std::uintptr_t>(readable) + 65536 - 8,
-                                      reinterpret_cast<std::uintptr_t>(reserved) + 65536,
-                                      reinterpret_cast<std::uintptr_t>(reserved) + kRegion,
+                                      Address(readable),
+                                      Address(readable) + 65536 - 8,
+                                      Address(reserved) + 65536,
+                                      Address(reserved) + kRegion,
                                       0xFFFFFFFFFFFFFFF8,
                                       0x10,
                                       0x00007FFFFFFEFFFF,
@@ -157,11 +177,12 @@ TEST(WatcherReads, RandomHostileLayoutsForThousandsOfPasses) {
             readable[random() % 8192] =
                 random() % 3 == 0 ? pointers[random() % std::size(pointers)] : random();
         }
-        std::uint64_t holder = pass % 5 == 0 ? pointers[random() % std::size(pointers)]
-                                             : reinterpret_cast<std::uintptr_t>(game.holder);
-        game.Point(pointers[random() % std::size(pointers)], static_cast<std::uint32_t>(random()));
+        std::uint64_t holder =
+            pass % 5 == 0 ? pointers[random() % std::size(pointers)] : Address(game.holder);
+        game.Point(reinterpret_cast<void*>(pointers[random() % std::size(pointers)]),
+                   static_cast<std::uint32_t>(random()));
         game.slot = holder;
-        RunActivityWatcherPass(game.Base(), ReadGameMemory);
+        RunActivityWatcherPass(game.Base(), kGameMemory);
     }
     VirtualFree(reserved, 0, MEM_RELEASE);
 }
