@@ -1,5 +1,7 @@
 #include "workers/cpu_worker.h"
 
+#include "settings/settings.h"
+
 // This file is compiled with -ffp-contract=off and without -ffast-math: the
 // logged figures depend on every term being rounded on its own, in order.
 double AddWorkTerms(double sum, std::int32_t n) {
@@ -22,5 +24,8 @@ bool RunActivePass(CpuWorkerState& state, std::int32_t iterations) {
 }
 
 std::uint32_t WorkerSleepMs(std::int32_t sleepMs) {
-    return sleepMs < 0 ? 0 : static_cast<std::uint32_t>(sleepMs);
+    if (sleepMs < 0) {
+        sleepMs = Settings{}.sleepMs;
+    }
+    return static_cast<std::uint32_t>(sleepMs);
 }

@@ -26,6 +26,8 @@ double AddWorkTerms(double sum, std::int32_t n);
 // count then starts again from 0.
 bool RunActivePass(CpuWorkerState& state, std::int32_t iterations);
 
-// The pause after a pass. A negative setting waits 0 ms rather than reaching
-// Sleep as a huge unsigned value (or INFINITE for -1).
+// The pause after a pass. A negative setting (a typo, most likely) waits the
+// default 5 ms: as an unsigned value it would be a wait of weeks, or INFINITE
+// for -1, and as 0 it would keep a core busy for the life of the game. 0 stays
+// 0, the player's own choice.
 std::uint32_t WorkerSleepMs(std::int32_t sleepMs);

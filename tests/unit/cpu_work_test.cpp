@@ -71,10 +71,11 @@ TEST(CpuWork, SummationIsBitExact) {
     EXPECT_EQ(Figure(ours), Figure(reference));
 }
 
-TEST(CpuWork, NegativeSleepDoesNotWaitForever) {
-    EXPECT_EQ(WorkerSleepMs(5), 5u);
-    EXPECT_EQ(WorkerSleepMs(0), 0u);
-    EXPECT_EQ(WorkerSleepMs(-1), 0u); // would be INFINITE
-    EXPECT_EQ(WorkerSleepMs(INT32_MIN), 0u);
+TEST(CpuWork, NegativeSleepWaitsTheDefaultNeverForeverNorZero) {
+    EXPECT_EQ(WorkerSleepMs(7), 7u);
+    EXPECT_EQ(WorkerSleepMs(0), 0u);  // a deliberate choice: only yield
+    EXPECT_EQ(WorkerSleepMs(-1), 5u); // would be INFINITE
+    EXPECT_EQ(WorkerSleepMs(-5), 5u); // would spin a core as 0
+    EXPECT_EQ(WorkerSleepMs(INT32_MIN), 5u);
     EXPECT_EQ(WorkerSleepMs(INT32_MAX), 2147483647u);
 }
