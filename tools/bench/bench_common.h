@@ -2,7 +2,6 @@
 // prints table rows: what, our figure, the baseline's figure, their ratio.
 #pragma once
 
-#include "workers/activity_watcher.h"
 #include "workers/cpu_worker.h"
 
 #include <algorithm>
@@ -60,65 +59,5 @@ inline void BenchWorkerTerms(const char* where) {
     Row(what, "ns", ours * 1e9, baseline * 1e9);
     if (sink == 42) {
         std::puts("");
-    }
-}
-
-// A pretend game: the holder slot at base + offset, a holder, and the list.
-struct BenchGame {
-    std::uint64_t slot = 0; // the game's base lies kHolderSlotOffset below it
-    std::vector<std::uint8_t> holder = std::vector<std::uint8_t>(0x440);
-    std::vector<std::uint64_t> entries;
-
-    BenchGame(std::uint32_t count, bool presentLast) : entries(count, 0) {
-        (presentLast ? entries.back() : entries.front()) = 1;
-        std::uint64_t holderAddress = reinterpret_cast<std::uintptr_t>(holder.data());
-        std::uint64_t entriesAddress = reinterpret_cast<std::uintptr_t>(entries.data());
-        slot = holderAddress;
-        std::copy_n(reinterpret_cast<std::uint8_t*>(&count), 4, holder.data() + kEntryCountOffset);
-        std::copy_n(reinterpret_cast<std::uint8_t*>(&entriesAddress), 8,
-                    holder.data() + kEntriesOffset);
-    }
-    std::uintptr_t Base() const {
-        return reinterpret_cast<std::uintptr_t>(&slot) - kHolderSlotOffset;
-    }
-};
-
-// Plain loads: what the watcher would cost if it trusted the game's memory.
-inline bool PlainScan(std::uintptr_t base) {
-    auto holder = *reinterpret_cast<const volatile std::uint64_t*>(base + kHolderSlotOffset);
-    if (holder == 0) {
-        return false;
-    }
-    std::uint32_t count =
-        *reinterpret_cast<const volatile std::uint32_t*>(holder + kEntryCountOffset);
-    auto entries = *reinterpret_cast<const std::uint64_t* const volatile*>(holder + kEntriesOffset);
-    for (std::uint32_t i = 0; i < count; ++i) {
-        if (entries[i] != 0) {
-            return true;
-        }
-    }
-    return false;
-}
-
-inline void BenchWatcherPass(const char* where, MemoryReader read) {
-    for (std::uint32_t count : {1u, 1000u, 1000000u}) {
-        for (bool last : {false, true}) {
-            if (count == 1 && last) {
-                continue;
-            }
-            BenchGame game(count, last);
-            int calls = count >= 1000000 ? 3 : 2000;
-            bool seen = true;
-            double ours =
-                SecondsPerCall([&] { seen &= ListHasPresentEntry(game.Base(), read); }, calls);
-            double baseline = SecondsPerCall([&] { seen &= PlainScan(game.Base()); }, calls);
-            char what[128];
-            std::snprintf(what, sizeof what, "Watcher pass (%s), %u entries, present entry %s",
-                          where, count, last ? "last" : "first");
-            Row(what, "us", ours * 1e6, baseline * 1e6);
-            if (!seen) {
-                std::puts("(the scan missed the present entry)");
-            }
-        }
     }
 }

@@ -1,73 +1,131 @@
-// Windows figures, run under Wine: the log, the watcher's safe reads, the
-// worker's summation, and the memory monitor's CPU time per hour.
+// Windows figures, run under Wine: the log, the watcher's fault-proof scan, the
+// worker's summation and the memory monitor's pass, each beside the least that
+// the same work can cost done with the plainest calls.
 #include "bench_common.h"
 #include "log/log.h"
+#include "workers/activity_watcher.h"
 #include "workers/memory_monitor.h"
 
+#include <psapi.h>
+#include <shlobj.h>
 #include <string>
 
-static double ThreadCpuSeconds(HANDLE thread) {
-    FILETIME created, exited, kernel, user;
-    GetThreadTimes(thread, &created, &exited, &kernel, &user);
-    auto seconds = [](FILETIME t) {
-        return (static_cast<double>(t.dwHighDateTime) * 4294967296.0 + t.dwLowDateTime) * 1e-7;
-    };
-    return seconds(kernel) + seconds(user);
+// One log line the plainest way the design allows: ask for Documents, make
+// sure the log folder is there (one look when it is), open, append, close.
+static void BareLogLine(const std::string& line) {
+    wchar_t documents[MAX_PATH];
+    SHGetFolderPathW(nullptr, CSIDL_PERSONAL, nullptr, SHGFP_TYPE_CURRENT, documents);
+    std::wstring folder = std::wstring(documents) + L"\\My Games\\Duskhaven\\VELQ\\Logs";
+    if (GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
+    }
+    HANDLE file = CreateFileW((folder + L"\\bare.log").c_str(), FILE_APPEND_DATA,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD written;
+    WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+    CloseHandle(file);
 }
 
-// Log against the same bytes appended by the plainest open-append-close.
 static void BenchLogLine() {
     const char* message = "[MM] Process WS:27 MB PF:10 MB";
-    std::wstring bare = GetLogPath().parent_path().wstring() + L"\\bare.log";
     std::string line = std::string("[2026-12-06 08:39:20] ") + message + "\r\n";
     double ours = SecondsPerCall([&] { Log("%s", message); }, 200);
-    double baseline = SecondsPerCall(
-        [&] {
-            HANDLE file =
-                CreateFileW(bare.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-            DWORD written;
-            WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
-            CloseHandle(file);
-        },
-        200);
-    DeleteFileW(bare.c_str());
+    double floor = SecondsPerCall([&] { BareLogLine(line); }, 200);
     ResetLog();
-    Row("Log line vs bare open-append-close (Wine)", "us", ours * 1e6, baseline * 1e6);
+    DeleteFileW((GetLogPath().parent_path() / L"bare.log").c_str());
+    Row("Log line vs Documents query + folder check + open-append-close (Wine)", "us", ours * 1e6,
+        floor * 1e6);
 }
 
-// The monitor's pass with the real queries and log lines, against the whole
-// hour of a thread that only ever sleeps 10 ms at a time (as the watcher
-// does). Wine counts thread time in 10 ms ticks, too coarse for a thread that
-// wakes once in 5 seconds, so the monitor's hour is its measured pass times
-// the 720 passes of an hour; the sleeper's is read from its thread times.
-static void BenchMemoryMonitor(double sleeperSeconds) {
-    HANDLE sleeper = CreateThread(
-        nullptr, 0,
-        [](LPVOID) -> DWORD {
-            for (;;) {
-                Sleep(10);
+// A pretend game: the holder slot at base + offset, a holder, and the list.
+struct BenchGame {
+    std::uint64_t slot = 0; // the game's base lies kHolderSlotOffset below it
+    std::vector<std::uint8_t> holder = std::vector<std::uint8_t>(0x440);
+    std::vector<std::uint64_t> entries;
+
+    BenchGame(std::uint32_t count, bool presentLast) : entries(count, 0) {
+        (presentLast ? entries.back() : entries.front()) = 1;
+        auto entriesAddress = reinterpret_cast<std::uintptr_t>(entries.data());
+        slot = reinterpret_cast<std::uintptr_t>(holder.data());
+        std::copy_n(reinterpret_cast<std::uint8_t*>(&count), 4, holder.data() + kEntryCountOffset);
+        std::copy_n(reinterpret_cast<std::uint8_t*>(&entriesAddress), 8,
+                    holder.data() + kEntriesOffset);
+    }
+    std::uintptr_t Base() const {
+        return reinterpret_cast<std::uintptr_t>(&slot) - kHolderSlotOffset;
+    }
+};
+
+// Plain loads: what the watcher would cost if it trusted the game's memory.
+static bool PlainScan(std::uintptr_t base) {
+    auto holder = *reinterpret_cast<const volatile std::uint64_t*>(base + kHolderSlotOffset);
+    if (holder == 0) {
+        return false;
+    }
+    std::uint32_t count =
+        *reinterpret_cast<const volatile std::uint32_t*>(holder + kEntryCountOffset);
+    auto entries = *reinterpret_cast<const std::uint64_t* const volatile*>(holder + kEntriesOffset);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        if (entries[i] != 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+static void BenchWatcherPass() {
+    for (std::uint32_t count : {1u, 1000u, 1000000u}) {
+        for (bool last : {false, true}) {
+            if (count == 1 && last) {
+                continue;
             }
-        },
-        nullptr, 0, nullptr);
+            BenchGame game(count, last);
+            int calls = count >= 1000000 ? 20 : 2000;
+            bool seen = true;
+            double ours = SecondsPerCall(
+                [&] { seen &= ListHasPresentEntry(game.Base(), kGameMemory); }, calls);
+            double floor = SecondsPerCall([&] { seen &= PlainScan(game.Base()); }, calls);
+            char what[128];
+            std::snprintf(what, sizeof what,
+                          "Watcher pass, list of %u, present entry %s, vs plain loads (Wine)",
+                          count, last ? "last" : "first");
+            Row(what, "us", ours * 1e6, floor * 1e6);
+            if (!seen) {
+                std::puts("(the scan missed the present entry)");
+            }
+        }
+    }
+}
+
+// The monitor's pass with the real queries and log lines, against the same two
+// queries and two lines written the plainest way; per hour, 720 passes.
+static void BenchMemoryMonitor() {
     std::uint64_t lastTrimTick = 0;
     const MemoryMonitorPlatform platform = MemoryMonitorWin32Platform();
     double pass =
         SecondsPerCall([&] { lastTrimTick = RunMemoryMonitorPass(platform, lastTrimTick); }, 50);
+    double floor = SecondsPerCall(
+        [] {
+            PROCESS_MEMORY_COUNTERS counters;
+            K32GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
+            BareLogLine("[2026-12-06 08:39:20] [MM] Process WS:27 MB PF:10 MB\r\n");
+            MEMORYSTATUSEX status = {};
+            status.dwLength = sizeof status;
+            GlobalMemoryStatusEx(&status);
+            BareLogLine("[2026-12-06 08:39:20] [MM] Free system RAM: 23764 MB\r\n");
+        },
+        50);
     ResetLog();
-    double start = NowSeconds();
-    Sleep(static_cast<DWORD>(sleeperSeconds * 1000));
-    double sleeperPerHour = ThreadCpuSeconds(sleeper) * 3600 / (NowSeconds() - start);
-    Row("Memory monitor, CPU per hour (pass x 720) vs a thread sleeping 10 ms at a time (Wine)",
-        "ms", pass * 720 * 1e3, sleeperPerHour * 1e3);
+    DeleteFileW((GetLogPath().parent_path() / L"bare.log").c_str());
+    Row("Memory monitor, CPU per hour (pass x 720) vs the same queries and bare lines (Wine)", "ms",
+        pass * 720 * 1e3, floor * 720 * 1e3);
 }
 
-int wmain(int argc, wchar_t** argv) {
+int wmain() {
     BenchLogLine();
     BenchWorkerTerms("Wine");
-    BenchWatcherPass("Wine, safe reads", ReadGameMemory);
-    BenchMemoryMonitor(argc > 1 ? _wtof(argv[1]) : 30);
-    std::fflush(stdout);
-    TerminateProcess(GetCurrentProcess(), 0); // the sleeping thread never ends
+    BenchWatcherPass();
+    BenchMemoryMonitor();
     return 0;
 }

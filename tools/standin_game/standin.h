@@ -26,8 +26,9 @@ struct StandinOptions {
     int toggleMs = 0;                           // empty and refill the list this often
     std::string hostile;                        // a kind of bogus list, see standin_memory.cpp
     bool dumpRecord = false;                    // print the exported record's bytes
-    bool exitNormally = false; // ExitProcess, as a game that quits does
+    bool exitNormally = false;                  // ExitProcess, as a game that quits does
     int reportEveryMs = 0;                      // print thread count and private bytes this often
+    bool bare = false; // in place of the plugin, the plainest form of its work (benchmarks)
 };
 
 bool ParseStandinOptions(int argc, wchar_t** argv, StandinOptions* options, std::string* error);
@@ -44,6 +45,9 @@ std::string DescribeWindow(HWND window);
 // Loads the plugin as the VELQ loader would. Prints what it sees; returns the
 // plugin's module (or null).
 HMODULE LoadPlugin(const StandinOptions& options);
+
+// What the plugin's load and its idle threads must do, done bare.
+void BareLoad();
 
 int CountOwnThreads();
 std::string Narrow(const std::wstring& text);

@@ -88,13 +88,24 @@ static void DumpRecord(const std::uint8_t* record) {
     Report("record: %s", hex.c_str());
 }
 
-HMODULE LoadPlugin(const StandinOptions& options) {
-    LARGE_INTEGER frequency, start, end;
+static long long MicrosecondsSince(const LARGE_INTEGER& start) {
+    LARGE_INTEGER frequency, end;
     QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&start);
-    HMODULE plugin = LoadLibraryW(options.pluginPath.c_str());
     QueryPerformanceCounter(&end);
-    Report("loadlibrary-us: %lld", (end.QuadPart - start.QuadPart) * 1000000 / frequency.QuadPart);
+    return (end.QuadPart - start.QuadPart) * 1000000 / frequency.QuadPart;
+}
+
+HMODULE LoadPlugin(const StandinOptions& options) {
+    LoadLibraryW(L"shell32.dll"); // a game has it loaded long before its plugins
+    LARGE_INTEGER start;
+    QueryPerformanceCounter(&start);
+    if (options.bare) {
+        BareLoad();
+        Report("load-us: %lld", MicrosecondsSince(start));
+        return nullptr;
+    }
+    HMODULE plugin = LoadLibraryW(options.pluginPath.c_str());
+    Report("loadlibrary-us: %lld", MicrosecondsSince(start));
     if (plugin == nullptr) {
         Report("load: no-module error=%lu", GetLastError());
         return nullptr;
@@ -128,9 +139,9 @@ HMODULE LoadPlugin(const StandinOptions& options) {
     HostInterface host = {options.hostVersion, {}};
     QueryPerformanceCounter(&start);
     bool accepted = load(options.hostIsNull ? nullptr : &host);
-    QueryPerformanceCounter(&end);
+    long long loadUs = MicrosecondsSince(start);
     Report("load: %d", accepted ? 1 : 0);
-    Report("load-us: %lld", (end.QuadPart - start.QuadPart) * 1000000 / frequency.QuadPart);
+    Report("load-us: %lld", loadUs);
 
     SetEvent(stopCloser);
     WaitForSingleObject(closer, INFINITE);

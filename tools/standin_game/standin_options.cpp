@@ -51,6 +51,8 @@ bool ParseStandinOptions(int argc, wchar_t** argv, StandinOptions* options, std:
             options->dumpRecord = true;
         } else if (name == L"--exit-normally") {
             options->exitNormally = true;
+        } else if (name == L"--bare") {
+            options->bare = true;
         } else if (!value(&text)) {
             ok = false;
         } else if (name == L"--plugin") {
