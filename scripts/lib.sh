@@ -8,14 +8,14 @@ QS_WINESERVER=/usr/lib/wine/wineserver
 
 # Builds the Windows side (DLL, stand-in game, Wine tests) and the native unit
 # tests. The DLL lands in dist/Data/VELQ/Plugins/Quellstone.dll.
+# Fails as soon as one build fails, also where the caller has no set -e.
 qs_build() {
   cmake -S "$QS_ROOT" -B "$QS_ROOT/build/win" -G Ninja \
-    -DCMAKE_TOOLCHAIN_FILE="$QS_ROOT/cmake/mingw-w64-x86_64.cmake" >/dev/null
-  cmake --build "$QS_ROOT/build/win"
-  if [ "${1:-}" != "--windows-only" ]; then
-    cmake -S "$QS_ROOT" -B "$QS_ROOT/build/native" -G Ninja >/dev/null
-    cmake --build "$QS_ROOT/build/native"
-  fi
+    -DCMAKE_TOOLCHAIN_FILE="$QS_ROOT/cmake/mingw-w64-x86_64.cmake" >/dev/null || return 1
+  cmake --build "$QS_ROOT/build/win" || return 1
+  [ "${1:-}" != "--windows-only" ] || return 0
+  cmake -S "$QS_ROOT" -B "$QS_ROOT/build/native" -G Ninja >/dev/null || return 1
+  cmake --build "$QS_ROOT/build/native"
 }
 
 # Makes a new prefix and keeps its wineserver alive until the script ends.
@@ -31,6 +31,10 @@ qs_wine_start() {
   "$QS_WINESERVER" -p
   # A 64-bit-only Wine reports that it has no 32-bit rundll32; that is fine.
   "$QS_WINE" wineboot -i >/dev/null 2>&1 || true
+  # A program that crashes ends at once with a backtrace on the console,
+  # instead of waiting for someone to close Wine's crash dialog.
+  "$QS_WINE" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
+    >/dev/null 2>&1 || true
   if [ ! -d "$WINEPREFIX/drive_c/users" ]; then
     echo "wine: could not make a prefix" >&2
     return 1
