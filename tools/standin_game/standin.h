@@ -24,8 +24,6 @@ struct StandinOptions {
     int armAfterMs = -1;                        // call VELQPlugin_Arm this long after the load
     std::vector<std::uint64_t> entries;         // the game's list; empty: no holder at all
     int toggleMs = 0;                           // empty and refill the list this often
-    std::string hostile;                        // a kind of bogus list, see standin_memory.cpp
-    bool dumpRecord = false;                    // print the exported record's bytes
     bool exitNormally = false;                  // ExitProcess, as a game that quits does
     int reportEveryMs = 0;                      // print thread count and private bytes this often
     bool bare = false; // in place of the plugin, the plainest form of its work (benchmarks)

@@ -78,16 +78,6 @@ static void HookMessageBox(HMODULE plugin) {
     }
 }
 
-static void DumpRecord(const std::uint8_t* record) {
-    std::string hex;
-    char pair[3];
-    for (int i = 0; i < 604; ++i) {
-        std::snprintf(pair, sizeof pair, "%02x", record[i]);
-        hex += pair;
-    }
-    Report("record: %s", hex.c_str());
-}
-
 static long long MicrosecondsSince(const LARGE_INTEGER& start) {
     LARGE_INTEGER frequency, end;
     QueryPerformanceFrequency(&frequency);
@@ -117,9 +107,6 @@ HMODULE LoadPlugin(const StandinOptions& options) {
     if (record == nullptr || load == nullptr) {
         Report("load: no-exports");
         return plugin;
-    }
-    if (options.dumpRecord) {
-        DumpRecord(record);
     }
     // The loader calls only a plugin that lists the running game's version.
     bool listsGame = false;

@@ -69,10 +69,16 @@ static void ReportProcess() {
     PROCESS_MEMORY_COUNTERS_EX counters = {};
     K32GetProcessMemoryInfo(GetCurrentProcess(),
                             reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof counters);
+    MEMORYSTATUSEX memory = {};
+    memory.dwLength = sizeof memory;
+    GlobalMemoryStatusEx(&memory);
     double mainCpuMs = 0, otherCpuMs = 0;
     int threads = SurveyThreads(&mainCpuMs, &otherCpuMs);
-    Report("process: threads=%d private-kb=%llu main-cpu-ms=%.1f other-cpu-ms=%.1f", threads,
-           static_cast<unsigned long long>(counters.PagefileUsage / 1024), mainCpuMs, otherCpuMs);
+    Report("process: threads=%d ws-kb=%llu pf-kb=%llu free-mb=%llu main-cpu-ms=%.1f "
+           "other-cpu-ms=%.1f",
+           threads, static_cast<unsigned long long>(counters.WorkingSetSize / 1024),
+           static_cast<unsigned long long>(counters.PagefileUsage / 1024),
+           static_cast<unsigned long long>(memory.ullAvailPhys >> 20), mainCpuMs, otherCpuMs);
 }
 
 static void PumpMessages() {

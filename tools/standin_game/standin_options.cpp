@@ -47,8 +47,6 @@ bool ParseStandinOptions(int argc, wchar_t** argv, StandinOptions* options, std:
         bool ok = true;
         if (name == L"--window") {
             options->window = true;
-        } else if (name == L"--dump-record") {
-            options->dumpRecord = true;
         } else if (name == L"--exit-normally") {
             options->exitNormally = true;
         } else if (name == L"--bare") {
@@ -91,8 +89,6 @@ bool ParseStandinOptions(int argc, wchar_t** argv, StandinOptions* options, std:
         } else if (name == L"--toggle-ms") {
             ok = ParseNumber(text, &number);
             options->toggleMs = int(number);
-        } else if (name == L"--hostile") {
-            options->hostile = Narrow(text);
         } else if (name == L"--report-every-ms") {
             ok = ParseNumber(text, &number);
             options->reportEveryMs = int(number);
