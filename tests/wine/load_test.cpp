@@ -1,91 +1,117 @@
-// The plugin as the loader sees it: the record, the host check and the load.
-#include "plugin/record.h"
+// The plugin as the loader and the player see it: its exports, the host check,
+// a first and a second start in a game, and the windows it must not touch.
 #include "wine_support.h"
 
 #include <gtest/gtest.h>
 
-using Load = GameTest;
+#include <cstring>
 
-TEST_F(Load, LoaderSeesTheExactRecordAndExports) {
-    // The bytes of the record are checked against the layout natively; here
-    // a loader reads them from the built DLL's export.
-    std::string expected;
-    for (std::size_t i = 0; i < sizeof kPluginRecord; ++i) {
-        char pair[3];
-        snprintf(pair, sizeof pair, "%02x",
-                 reinterpret_cast<const unsigned char*>(&kPluginRecord)[i]);
-        expected += pair;
-    }
-    GameRun run = RunGame(game, L"--dump-record --game-version 0x01020300");
-    EXPECT_EQ(run.Value("record"), expected);
-    // A game version that the record does not list is never loaded.
-    EXPECT_EQ(run.Value("load"), "skipped (game version not listed)");
+TEST(Exports, RecordAndVersionResourceAreWhatLoaderAndPlayersRead) {
+    std::wstring dll = BuildFolder() + L"\\Quellstone.dll";
+    HMODULE plugin = LoadLibraryW(dll.c_str()); // nothing of ours runs until the load entry
+    ASSERT_NE(plugin, nullptr);
+    // The loader reads these bytes before anything of ours runs: checked
+    // against a layout written out by hand.
+    unsigned char expected[604] = {1, 0, 0, 0, 1};
+    std::memcpy(expected + 8, "Duskhaven Quellstone", 20);
+    std::memcpy(expected + 264, "Wrenfold7", 9);
+    expected[520] = 4;
+    expected[524] = 8;
+    std::memcpy(expected + 528, "\xE0\x0D\x0F\x01", 4); // game version 1.15.222.0
+    auto record = reinterpret_cast<const void*>(GetProcAddress(plugin, "VELQPlugin_Version"));
+    ASSERT_NE(record, nullptr);
+    EXPECT_EQ(std::memcmp(record, expected, 604), 0);
+    EXPECT_NE(GetProcAddress(plugin, "VELQPlugin_Load"), nullptr);
+    EXPECT_NE(GetProcAddress(plugin, "VELQPlugin_Arm"), nullptr);
+    FreeLibrary(plugin);
+
+    std::vector<char> info(GetFileVersionInfoSizeW(dll.c_str(), nullptr));
+    wchar_t* name = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(GetFileVersionInfoW(dll.c_str(), 0, static_cast<DWORD>(info.size()), info.data()));
+    VerQueryValueW(info.data(), L"\\StringFileInfo\\040904B0\\ProductVersion",
+                   reinterpret_cast<void**>(&name), &length);
+    EXPECT_EQ(fs::path(name ? name : L"").string(), QS_VERSION);
 }
 
+using Load = GameTest;
+
 TEST_F(Load, DeclinedHostsGetTheErrorBoxAndNothingElse) {
-    MakeFolders(LogFolder());
-    const std::string oldLog = "[2020-01-01 00:00:00] [QS] Borderless applied.\r\nold run\r\n";
-    for (const wchar_t* host : {L"0x00020121", L"0", L"null", L"0x00020110"}) {
-        WriteBytes(LogFile(), oldLog);
-        GameRun run = RunGame(game, std::wstring(L"--window --run-ms 300 --host-version ") + host);
+    const std::string oldLog = "[2020-01-01 00:00:00] [QS] old run\r\n";
+    fs::create_directories(LogFolder());
+    WriteBytes(LogFile(), oldLog);
+    // The sub-build differs; then no host at all, and no log folder yet.
+    for (const wchar_t* host : {L"0x00020121", L"null"}) {
+        GameRun run =
+            RunGame(game, L"--window --run-ms 300 --host-version " + std::wstring(host), "0");
         SCOPED_TRACE(run.output);
         EXPECT_EQ(run.Value("box-call"),
                   "owner=0000000000000000 type=0x10 caption=\"Incompatible VELQ\" "
                   "text=\"Duskhaven Quellstone requires VELQ 0.2.18.\\n.\"");
-        EXPECT_EQ(run.Value("box-shown"),
-                  "text=\"Duskhaven Quellstone requires VELQ 0.2.18.\\n.\"");
-        EXPECT_EQ(run.Value("load"), "0");
         EXPECT_EQ(run.Value("threads-after"), run.Value("threads-before"));
-        EXPECT_EQ(ReadBytes(LogFile()), oldLog);
-        EXPECT_EQ(run.Value("window-after"), run.Value("window-before")); // not made borderless
+        EXPECT_EQ(run.Value("window-after"), run.Value("window-before"));
+        EXPECT_EQ(ReadBytes(LogFile()), fs::exists(LogFolder()) ? oldLog : "");
+        fs::remove_all(DocumentsFolder() + L"\\My Games");
     }
-    EXPECT_FALSE(Exists(game + L"\\Data\\VELQ\\Plugins\\Quellstone.ini"));
-
-    RemoveTree(DocumentsFolder() + L"\\My Games");
-    GameRun run = RunGame(game, L"--host-version 7");
-    EXPECT_EQ(run.Value("load"), "0");
-    EXPECT_FALSE(Exists(DocumentsFolder() + L"\\My Games")); // nothing created
+    EXPECT_FALSE(fs::exists(DocumentsFolder() + L"\\My Games"));
+    EXPECT_FALSE(fs::exists(Ini()));
 }
 
-TEST_F(Load, AcceptedLoadReplacesTheOldLogAndStartsThreeThreads) {
-    MakeFolders(LogFolder());
+TEST_F(Load, FirstAndSecondStartInAFolderOutsideTheAnsiCodePage) {
+    MakeGameFolder(L"Игра 游戏");
+    std::wstring plugin = PluginElsewhere(); // not even Data exists
+    fs::create_directories(LogFolder());
     WriteBytes(LogFile(), "[2020-01-01 00:00:00] [QS] old run\r\n");
-    GameRun run = RunGame(game, L"--run-ms 500");
+    // A framed window with bits that must survive: WS_VISIBLE, WS_CLIPSIBLINGS
+    // (which the system adds anyway), WS_CLIPCHILDREN, WS_EX_APPWINDOW,
+    // WS_EX_ACCEPTFILES. The list has an entry, but nobody arms the worker.
+    GameRun run = RunGame(game, plugin + L"--window --style 0x16CF0000 --exstyle 0x00060311 "
+                                         L"--rect 300,200,800,600 --entries 5 --run-ms 1500");
     SCOPED_TRACE(run.output);
-    EXPECT_EQ(run.Value("load"), "1");
+    EXPECT_EQ(run.Value("window-before"),
+              "style=0x16CF0000 exstyle=0x00060311 rect=300,200,1100,800");
+    EXPECT_EQ(run.Value("window-after"), "style=0x16000000 exstyle=0x00040010 rect=0,0,800,600");
     EXPECT_EQ(run.Value("box-call"), "(missing)");
-    EXPECT_EQ(std::stoi(run.Value("threads-after")), std::stoi(run.Value("threads-before")) + 3);
+    EXPECT_EQ(run.Number("threads-after"), run.Number("threads-before") + 3);
 
     std::vector<std::string> log = LogMessages();
-    EXPECT_TRUE(Matching(log, "[QS] old run").empty());
-    EXPECT_TRUE(Matching(log, "[QS] Borderless applied.").empty()); // there was no window
-    EXPECT_EQ(Matching(log, "[QS] All threads started.").size(), 1u);
-    EXPECT_EQ(Matching(log, "[QS] Overlay batch enabled.").size(), 1u);
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.front(), "[QS] Borderless applied."); // the old run's lines are gone
+    EXPECT_EQ(Count(log, "[QS] Borderless applied."), 1u);
+    EXPECT_EQ(Count(log, "[QS] All threads started."), 1u);
+    auto created = std::find(log.begin(), log.end(),
+                             "[QS] Created default INI: Iter=10000, Sleep=5, Overlay=1");
+    auto overlay = std::find(log.begin(), log.end(), "[QS] Overlay batch enabled.");
+    EXPECT_LT(created, overlay); // the worker's own line comes after the settings
+    EXPECT_NE(overlay, log.end());
+    EXPECT_EQ(Count(log, "[QS] CPU worker active"), 0u);
+    EXPECT_EQ(ReadBytes(Ini()), kDefaultIni);
+
+    // The next start reads the file; a frameless window away from the origin
+    // (a second monitor) keeps its styles and moves.
+    run = RunGame(game, plugin + L"--window --style 0x94000000 --exstyle 0 --rect -700,150,640,480 "
+                                 L"--run-ms 400");
+    EXPECT_EQ(run.Value("window-after"), "style=0x94000000 exstyle=0x00000000 rect=0,0,640,480");
+    log = LogMessages();
+    EXPECT_EQ(Count(log, "[QS] INI loaded: Iter=10000, Sleep=5, Overlay=1"), 1u);
+    EXPECT_EQ(Count(log, "[QS] Borderless applied."), 1u);
+    EXPECT_EQ(ReadBytes(Ini()), kDefaultIni);
 }
 
-TEST(VersionResource, NamesTheProductAndItsVersion) {
-    std::wstring dll = BuildFolder() + L"\\Quellstone.dll";
-    DWORD ignored = 0;
-    std::vector<char> info(GetFileVersionInfoSizeW(dll.c_str(), &ignored));
-    ASSERT_FALSE(info.empty());
-    ASSERT_TRUE(GetFileVersionInfoW(dll.c_str(), 0, static_cast<DWORD>(info.size()), info.data()));
-    auto text = [&](const wchar_t* name) {
-        wchar_t* value = nullptr;
-        UINT length = 0;
-        std::wstring key = std::wstring(L"\\StringFileInfo\\040904B0\\") + name;
-        VerQueryValueW(info.data(), key.c_str(), reinterpret_cast<void**>(&value), &length);
-        return value ? std::wstring(value) : L"(missing)";
-    };
-    EXPECT_EQ(text(L"ProductName"), L"Duskhaven Quellstone");
-    std::string version = QS_VERSION;
-    EXPECT_EQ(text(L"FileVersion"), std::wstring(version.begin(), version.end()));
-    EXPECT_EQ(text(L"ProductVersion"), std::wstring(version.begin(), version.end()));
+TEST_F(Load, WindowsOtherThanTheGamesOwnAreLeftAlone) {
+    // This test program plays Explorer showing the game's folder, titled
+    // "Duskhaven"; the game's own window has a title that differs.
+    HWND other = CreateWindowExW(0, L"STATIC", L"Duskhaven", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 50,
+                                 60, 300, 200, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(other, nullptr);
+    LONG style = GetWindowLongW(other, GWL_STYLE);
 
-    VS_FIXEDFILEINFO* fixed = nullptr;
-    UINT length = 0;
-    ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
-    unsigned major = 0, minor = 0, patch = 0;
-    sscanf(QS_VERSION, "%u.%u.%u", &major, &minor, &patch);
-    EXPECT_EQ(fixed->dwFileVersionMS, major << 16 | minor);
-    EXPECT_EQ(fixed->dwFileVersionLS, patch << 16);
+    GameRun run = RunGame(game, L"--window --title Duskhaven2");
+    EXPECT_EQ(run.Value("window-after"), run.Value("window-before"));
+    std::vector<std::string> log = LogMessages();
+    EXPECT_EQ(Count(log, "[QS] Borderless applied."), 0u);
+    EXPECT_EQ(Count(log, "[QS] All threads started."), 1u);
+
+    EXPECT_EQ(GetWindowLongW(other, GWL_STYLE), style);
+    DestroyWindow(other);
 }

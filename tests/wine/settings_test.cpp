@@ -5,17 +5,13 @@
 #include <gtest/gtest.h>
 
 namespace {
-const std::string kDefaultFile = "[Settings]\r\nIter=10000\r\nSleep=5\r\nOverlayBatch=1\r\n";
-
 class SettingsFile : public GameTest {
   protected:
-    // Starts the game and returns the settings report line.
-    std::string Start(const std::wstring& arguments = L"") {
-        GameRun run = RunGame(game, L"--run-ms 400 " + arguments);
-        EXPECT_EQ(run.Value("load"), "1") << run.output;
-        std::vector<std::string> log = LogMessages();
-        std::vector<std::string> reports = Matching(log, "[QS] Created default INI");
-        for (const std::string& line : Matching(log, "[QS] INI loaded")) {
+    // Starts the game and returns its one settings report line.
+    std::string Start(const std::wstring& arguments = L"--run-ms 400") {
+        RunGame(game, arguments);
+        std::vector<std::string> log = LogMessages(), reports = Matching(log, "[QS] INI loaded");
+        for (const std::string& line : Matching(log, "[QS] Created default INI")) {
             reports.push_back(line);
         }
         EXPECT_EQ(reports.size(), 1u);
@@ -24,52 +20,41 @@ class SettingsFile : public GameTest {
 };
 } // namespace
 
-TEST_F(SettingsFile, MissingFileAndFoldersAreCreatedWithDefaultsThenRead) {
-    std::wstring args = PluginElsewhere(); // not even Data exists
-
-    EXPECT_EQ(Start(args), "[QS] Created default INI: Iter=10000, Sleep=5, Overlay=1");
-    EXPECT_EQ(ReadBytes(Ini()), kDefaultFile);
-    EXPECT_EQ(ReadBytes(Ini()).size(), 49u);
-
-    EXPECT_EQ(Start(args), "[QS] INI loaded: Iter=10000, Sleep=5, Overlay=1");
-    EXPECT_EQ(ReadBytes(Ini()), kDefaultFile);
-    EXPECT_EQ(Matching(LogMessages(), "[QS] Overlay batch enabled.").size(), 1u);
+TEST_F(SettingsFile, LinesOnDiskCountWithTheirLineEndsAndANegativeSleepRestsTheDefault) {
+    WriteBytes(Ini(), "Iter=5\r\n; Sleep=1\r\n[Other]\r\nSleep=-5\n[Settings]\r\niter=6\r\n"
+                      "Iter = 7\r\nOverlayBatch=0 ; off\r\nIter=9");
+    // Armed, with an entry: every pass works, then rests 5 ms; a report
+    // comes after every 100 passes, so they are at least half a second apart.
+    EXPECT_EQ(Start(L"--run-ms 3000 --arm-after-ms 0 --entries 1"),
+              "[QS] INI loaded: Iter=9, Sleep=-5, Overlay=0");
+    std::vector<std::string> log = LogMessages();
+    EXPECT_EQ(Count(log, "[QS] Overlay batch disabled."), 1u);
+    std::vector<std::string> reports = Matching(log, "[QS] CPU worker active: ");
+    ASSERT_GE(reports.size(), 1u) << "the worker stalled";
+    EXPECT_LE(reports.size(), 7u) << "the worker did not rest between passes";
+    EXPECT_EQ(reports[0], "[QS] CPU worker active: 0.360000"); // 100 x (0 + ... + 8) x 0.0001
 }
 
-TEST_F(SettingsFile, FileOnDiskIsReadWithItsLineEnds) {
-    WriteBytes(Ini(), "Iter=5\r\n; Sleep=1\r\n[Other]\r\nSleep=-5\n"
-                      "[Settings]\r\niter=6\r\nIter = 7\r\nOverlayBatch=0 ; off\r\nIter=9");
-    EXPECT_EQ(Start(), "[QS] INI loaded: Iter=9, Sleep=-5, Overlay=0");
-    EXPECT_EQ(Matching(LogMessages(), "[QS] Overlay batch disabled.").size(), 1u);
-
-    WriteBytes(Ini(), "Iter=3\rSleep=4\r"); // bare carriage returns: one line
-    EXPECT_EQ(Start(), "[QS] INI loaded: Iter=3, Sleep=5, Overlay=1");
-
-    WriteBytes(Ini(), "Iter=\r\nSleep=99999999999\r\nOverlayBatch=yes\r\n"); // invalid: ignored
-    EXPECT_EQ(Start(), "[QS] INI loaded: Iter=10000, Sleep=5, Overlay=1");
-}
-
-TEST_F(SettingsFile, EmptyFileStaysEmpty) {
+TEST_F(SettingsFile, EmptyFileAndUnusablePathsLeaveTheDefaultsAndTheNextStartTriesAgain) {
     WriteBytes(Ini(), "");
     EXPECT_EQ(Start(), "[QS] INI loaded: Iter=10000, Sleep=5, Overlay=1");
-    EXPECT_TRUE(Exists(Ini()));
+    EXPECT_TRUE(fs::exists(Ini()));
     EXPECT_EQ(ReadBytes(Ini()), "");
-}
 
-TEST_F(SettingsFile, UnusablePathsLeaveTheDefaults) {
-    MakeFolders(Ini()); // a folder where the file should be
+    fs::remove(Ini());
+    fs::create_directory(Ini()); // a folder where the file should be
     EXPECT_EQ(Start(), "[QS] INI loaded: Iter=10000, Sleep=5, Overlay=1");
 
     // A file named Data where the folder chain should start: nothing can be
-    // made, and the plugin goes on with its defaults.
-    std::wstring args = PluginElsewhere();
+    // made, the defaults hold, and the next start makes the file after all.
+    std::wstring plugin = PluginElsewhere();
     WriteBytes(game + L"\\Data", "in the way");
-    EXPECT_EQ(Start(args), "[QS] Created default INI: Iter=10000, Sleep=5, Overlay=1");
+    EXPECT_EQ(Start(plugin + L"--run-ms 400"),
+              "[QS] Created default INI: Iter=10000, Sleep=5, Overlay=1");
+    EXPECT_EQ(Count(LogMessages(), "[QS] Overlay batch enabled."), 1u);
     EXPECT_EQ(ReadBytes(game + L"\\Data"), "in the way");
-}
-
-TEST_F(SettingsFile, GameFolderOutsideTheAnsiCodePage) {
-    game = MakeGameFolder(L"Игра 游戏");
-    EXPECT_EQ(Start(), "[QS] Created default INI: Iter=10000, Sleep=5, Overlay=1");
-    EXPECT_EQ(ReadBytes(Ini()), kDefaultFile);
+    fs::remove(game + L"\\Data");
+    EXPECT_EQ(Start(plugin + L"--run-ms 400"),
+              "[QS] Created default INI: Iter=10000, Sleep=5, Overlay=1");
+    EXPECT_EQ(ReadBytes(Ini()), kDefaultIni);
 }

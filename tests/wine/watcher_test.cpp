@@ -7,12 +7,9 @@
 
 #include <atomic>
 #include <cstring>
-#include <random>
 #include <thread>
 
 namespace {
-constexpr std::size_t kRegion = 1 << 20;
-
 // A holder slot, a holder and a list, wherever the test puts them.
 struct Game {
     std::uint64_t slot = 0;
@@ -28,8 +25,20 @@ struct Game {
     bool Present() const { return ListHasPresentEntry(Base(), kGameMemory); }
 };
 
-std::uint64_t* Pages(std::size_t count, DWORD protect = PAGE_READWRITE) {
-    return static_cast<std::uint64_t*>(VirtualAlloc(nullptr, count * 4096, MEM_COMMIT, protect));
+std::uint64_t* Pages(std::size_t count) {
+    return static_cast<std::uint64_t*>(
+        VirtualAlloc(nullptr, count * 4096, MEM_COMMIT, PAGE_READWRITE));
+}
+
+void Protect(std::uint64_t* page, DWORD protect) {
+    DWORD old;
+    VirtualProtect(page, 4096, protect, &old);
+}
+
+bool IsGuardPage(const void* page) {
+    MEMORY_BASIC_INFORMATION info;
+    VirtualQuery(page, &info, sizeof info);
+    return info.Protect & PAGE_GUARD;
 }
 
 std::uintptr_t Address(const void* p) {
@@ -48,8 +57,7 @@ TEST(GuardedReads, UnreadableMemoryFailsInsteadOfFaulting) {
 
     // The second page goes away: a fault at any load of the scan or the copy
     // ends it softly, the first load of a round of four or the last.
-    DWORD old;
-    VirtualProtect(page + 512, 4096, PAGE_NOACCESS, &old);
+    Protect(page + 512, PAGE_NOACCESS);
     page[3] = 0;
     for (std::size_t before = 0; before <= 4; ++before) {
         EXPECT_EQ(GuardedScan(Address(page + 512 - before), 5), -1) << before;
@@ -104,44 +112,94 @@ TEST(GuardedReads, StackCanBeWalkedFromInsideTheScan) {
     EXPECT_EQ(context.Rsp, reinterpret_cast<DWORD64>(stack + 1));
 }
 
-TEST(WatcherReads, RegionsAreFollowedToTheFirstHoleAndGuardPagesNeverTouched) {
+TEST(ListScan, OneEntryBeforeTheCountIsEnoughAndUnreadableListsHaveNone) {
+    Game game;
+    EXPECT_FALSE(game.Present()); // no holder
+    std::uint64_t* list = Pages(3);
+    game.Point(list, 1024);
+    EXPECT_FALSE(game.Present()); // only empty entries
+    list[0] = 1;
+    EXPECT_TRUE(game.Present());
+    list[0] = 0;
+    list[1023] = 0x8000000000000000;
+    EXPECT_TRUE(game.Present());
+    game.Point(list, 1023); // the present entry lies past the count
+    EXPECT_FALSE(game.Present());
+    Protect(list + 1024, PAGE_READWRITE | PAGE_GUARD);
+    game.Point(list + 1024, 0);
+    EXPECT_FALSE(game.Present());
+    EXPECT_TRUE(IsGuardPage(list + 1024)) << "an entry was read";
+    VirtualFree(list, 0, MEM_RELEASE);
+    game.Point(list, 1); // freed
+    EXPECT_FALSE(game.Present());
+    game.Point(nullptr, 5);
+    EXPECT_FALSE(game.Present());
+    game.Point(reinterpret_cast<void*>(0xFFFFFFFFFFFFFFF8), 2); // off the top
+    EXPECT_FALSE(game.Present());
+    game.slot = 0xDEADBEEFDEADBEEF; // a holder slot that holds no address
+    EXPECT_FALSE(game.Present());
+}
+
+TEST(ListScan, RegionsAreFollowedToTheFirstHoleAndGuardPagesNeverTouched) {
     // Three pages: read-write, read-only, then a guard page.
     std::uint64_t* list = Pages(3);
-    DWORD old;
-    VirtualProtect(list + 512, 4096, PAGE_READONLY, &old);
-    VirtualProtect(list + 1024, 4096, PAGE_READWRITE | PAGE_GUARD, &old);
+    list[513] = 1;
+    list[1024 + 5] = 1; // behind the guard page's protection: never seen
+    Protect(list + 512, PAGE_READONLY);
+    Protect(list + 1024, PAGE_READWRITE | PAGE_GUARD);
     Game game;
+    game.Point(list, 513);
+    EXPECT_FALSE(game.Present());
+    game.Point(list, 514); // on into the read-only region
+    EXPECT_TRUE(game.Present());
+    // Entry 0 lies across the two regions; entry 1, the present one, after it.
+    game.Point(reinterpret_cast<std::uint8_t*>(list) + 4092, 2);
+    EXPECT_TRUE(game.Present());
+
+    Protect(list + 512, PAGE_READWRITE);
+    list[513] = 0;
     game.Point(list, 1536);
     EXPECT_FALSE(game.Present());
-    MEMORY_BASIC_INFORMATION info;
-    VirtualQuery(list + 1024, &info, sizeof info);
-    EXPECT_TRUE(info.Protect & PAGE_GUARD) << "the game's guard page was used up";
-
-    VirtualProtect(list + 512, 4096, PAGE_READWRITE, &old);
-    list[1023] = 1; // the last entry before the guard page
-    VirtualProtect(list + 512, 4096, PAGE_READONLY, &old);
-    EXPECT_TRUE(game.Present());
-    game.Point(list, 1023);
-    EXPECT_FALSE(game.Present());
-    VirtualProtect(list + 512, 4096, PAGE_READWRITE, &old);
-    list[512] = 0x100;
-    VirtualProtect(list + 512, 4096, PAGE_READONLY, &old);
-    game.Point(reinterpret_cast<std::uint8_t*>(list) + 4092, 1); // across the two regions
+    EXPECT_TRUE(IsGuardPage(list + 1024)) << "the game's guard page was used up";
+    Protect(list + 512, PAGE_NOACCESS);
+    list[100] = 1; // what lies before a hole still counts
+    game.Point(list, 0xFFFFFFFF);
     EXPECT_TRUE(game.Present());
     VirtualFree(list, 0, MEM_RELEASE);
+}
+
+TEST(WatcherPass, ArmingIsOneWayAndIdleFollowsEverySample) {
+    std::uint64_t list[3] = {};
+    Game game;
+    game.Point(list, 3);
+    RunActivityWatcherPass(game.Base(), kGameMemory);
+    EXPECT_FALSE(WorkerArmed);
+    EXPECT_TRUE(ListIdle);
+
+    list[1] = 9;
+    RequestArm();
+    RunActivityWatcherPass(game.Base(), kGameMemory);
+    EXPECT_TRUE(WorkerArmed);
+    EXPECT_FALSE(ListIdle);
+
+    ArmRequest = false;
+    list[1] = 0;
+    RunActivityWatcherPass(game.Base(), kGameMemory);
+    EXPECT_TRUE(WorkerArmed); // stays armed
+    EXPECT_TRUE(ListIdle);
 }
 
 TEST(WatcherReads, ListFreedAndRemadeWhileScanningNeverFaults) {
     Game game;
     std::atomic<bool> stop{false};
     std::atomic<std::uint64_t> remakes{0};
-    // The game: a large list (memory of its own, as a big allocation is)
+    // The game: a list of 1 MiB (memory of its own, as a big allocation is)
     // freed and made again, over and over, with its entry at the end.
     std::thread churn([&] {
         while (!stop) {
-            std::uint64_t* list = Pages(kRegion / 4096);
-            list[kRegion / 8 - 1] = 1;
-            game.Point(list, kRegion / 8);
+            std::uint64_t* list = Pages(256);
+            list[131072 - 1] = 1;
+            game.Point(list, 131072);
             VirtualFree(list, 0, MEM_RELEASE);
             ++remakes;
         }
@@ -154,35 +212,4 @@ TEST(WatcherReads, ListFreedAndRemadeWhileScanningNeverFaults) {
     churn.join();
     EXPECT_GT(passes, 100);
     EXPECT_GT(remakes, 100u);
-}
-
-TEST(WatcherReads, RandomHostileLayoutsForThousandsOfPasses) {
-    auto* reserved =
-        static_cast<std::uint8_t*>(VirtualAlloc(nullptr, kRegion, MEM_RESERVE, PAGE_NOACCESS));
-    auto* readable =
-        static_cast<std::uint64_t*>(VirtualAlloc(reserved, 65536, MEM_COMMIT, PAGE_READWRITE));
-    std::mt19937_64 random(7);
-    const std::uint64_t pointers[] = {0,
-                                      Address(readable),
-                                      Address(readable) + 65536 - 8,
-                                      Address(reserved) + 65536,
-                                      Address(reserved) + kRegion,
-                                      0xFFFFFFFFFFFFFFF8,
-                                      0x10,
-                                      0x00007FFFFFFEFFFF,
-                                      0xDEADBEEFDEADBEEF};
-    Game game;
-    for (int pass = 0; pass < 20000; ++pass) {
-        for (int i = 0; i < 64; ++i) {
-            readable[random() % 8192] =
-                random() % 3 == 0 ? pointers[random() % std::size(pointers)] : random();
-        }
-        std::uint64_t holder =
-            pass % 5 == 0 ? pointers[random() % std::size(pointers)] : Address(game.holder);
-        game.Point(reinterpret_cast<void*>(pointers[random() % std::size(pointers)]),
-                   static_cast<std::uint32_t>(random()));
-        game.slot = holder;
-        RunActivityWatcherPass(game.Base(), kGameMemory);
-    }
-    VirtualFree(reserved, 0, MEM_RELEASE);
 }
