@@ -25,8 +25,13 @@ fs::path GetLogPath() noexcept {
             return L"Quellstone.log";
         }
         fs::path directory = fs::path(documents) / L"My Games" / L"Duskhaven" / L"VELQ" / L"Logs";
-        std::error_code ignored; // a directory that cannot be made shows up as a failed open
-        fs::create_directories(directory, ignored);
+        // When the last level is there, so is the chain: one look, and the
+        // walk over every level only when something is missing.
+        DWORD attributes = GetFileAttributesW(directory.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            std::error_code ignored; // a directory that cannot be made shows up as a failed open
+            fs::create_directories(directory, ignored);
+        }
         return directory / L"Quellstone.log";
     } catch (...) {
         return L"Quellstone.log";
