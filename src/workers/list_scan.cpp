@@ -3,18 +3,23 @@
 #include "workers/worker_flags.h"
 
 #include <algorithm>
+#include <cstring>
 
 bool ListHasPresentEntry(std::uintptr_t moduleBase, const GameMemory& memory) {
     std::uint64_t holder = 0;
     if (!memory.read(moduleBase + kHolderSlotOffset, &holder, sizeof holder) || holder == 0) {
         return false;
     }
-    std::uint32_t count = 0;
-    std::uint64_t entries = 0;
-    if (!memory.read(holder + kEntryCountOffset, &count, sizeof count) ||
-        !memory.read(holder + kEntriesOffset, &entries, sizeof entries)) {
+    // The count and the list's address lie side by side: one read takes both,
+    // and one protection check serves them.
+    std::uint8_t fields[kEntriesOffset - kEntryCountOffset + 8];
+    if (!memory.read(holder + kEntryCountOffset, fields, sizeof fields)) {
         return false;
     }
+    std::uint32_t count = 0;
+    std::uint64_t entries = 0;
+    std::memcpy(&count, fields, sizeof count);
+    std::memcpy(&entries, fields + (kEntriesOffset - kEntryCountOffset), sizeof entries);
     // The list is searched where it lies, one readable run of pages at a
     // time (a run is often the whole list): no copy, one protection check per
     // run. A run that ends, or memory that goes away mid-scan, ends the search:
