@@ -1,37 +1,20 @@
 // Windows figures, run under Wine: the log, the watcher's fault-proof scan, the
 // worker's summation and the memory monitor's pass, each beside the least that
 // the same work can cost done with the plainest calls.
+#include "bare_work.h"
 #include "bench_common.h"
 #include "log/log.h"
 #include "workers/activity_watcher.h"
 #include "workers/memory_monitor.h"
 
 #include <psapi.h>
-#include <shlobj.h>
 #include <string>
-
-// One log line the plainest way the design allows: ask for Documents, make
-// sure the log folder is there (one look when it is), open, append, close.
-static void BareLogLine(const std::string& line) {
-    wchar_t documents[MAX_PATH];
-    SHGetFolderPathW(nullptr, CSIDL_PERSONAL, nullptr, SHGFP_TYPE_CURRENT, documents);
-    std::wstring folder = std::wstring(documents) + L"\\My Games\\Duskhaven\\VELQ\\Logs";
-    if (GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES) {
-        SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
-    }
-    HANDLE file = CreateFileW((folder + L"\\bare.log").c_str(), FILE_APPEND_DATA,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    DWORD written;
-    WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
-    CloseHandle(file);
-}
 
 static void BenchLogLine() {
     const char* message = "[MM] Process WS:27 MB PF:10 MB";
     std::string line = std::string("[2026-12-06 08:39:20] ") + message + "\r\n";
     double ours = SecondsPerCall([&] { Log("%s", message); }, 200);
-    double floor = SecondsPerCall([&] { BareLogLine(line); }, 200);
+    double floor = SecondsPerCall([&] { BareLogLine(L"bare.log", line); }, 200);
     ResetLog();
     DeleteFileW((GetLogPath().parent_path() / L"bare.log").c_str());
     Row("Log line vs Documents query + folder check + open-append-close (Wine)", "us", ours * 1e6,
@@ -56,23 +39,6 @@ struct BenchGame {
         return reinterpret_cast<std::uintptr_t>(&slot) - kHolderSlotOffset;
     }
 };
-
-// Plain loads: what the watcher would cost if it trusted the game's memory.
-static bool PlainScan(std::uintptr_t base) {
-    auto holder = *reinterpret_cast<const volatile std::uint64_t*>(base + kHolderSlotOffset);
-    if (holder == 0) {
-        return false;
-    }
-    std::uint32_t count =
-        *reinterpret_cast<const volatile std::uint32_t*>(holder + kEntryCountOffset);
-    auto entries = *reinterpret_cast<const std::uint64_t* const volatile*>(holder + kEntriesOffset);
-    for (std::uint32_t i = 0; i < count; ++i) {
-        if (entries[i] != 0) {
-            return true;
-        }
-    }
-    return false;
-}
 
 static void BenchWatcherPass() {
     for (std::uint32_t count : {1u, 1000u, 1000000u}) {
@@ -109,11 +75,11 @@ static void BenchMemoryMonitor() {
         [] {
             PROCESS_MEMORY_COUNTERS counters;
             K32GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
-            BareLogLine("[2026-12-06 08:39:20] [MM] Process WS:27 MB PF:10 MB\r\n");
+            BareLogLine(L"bare.log", "[2026-12-06 08:39:20] [MM] Process WS:27 MB PF:10 MB\r\n");
             MEMORYSTATUSEX status = {};
             status.dwLength = sizeof status;
             GlobalMemoryStatusEx(&status);
-            BareLogLine("[2026-12-06 08:39:20] [MM] Free system RAM: 23764 MB\r\n");
+            BareLogLine(L"bare.log", "[2026-12-06 08:39:20] [MM] Free system RAM: 23764 MB\r\n");
         },
         50);
     ResetLog();
