@@ -1,6 +1,7 @@
 #include "log/log.h"
 
 #include "log/log_line.h"
+#include "log/log_reset.h"
 
 #include <cstdarg>
 #include <ctime>
@@ -10,9 +11,12 @@
 
 namespace fs = std::filesystem;
 
-// Lines from different threads must never interleave or overwrite one another.
-// The lock is held only inside Log, and only around one open-write-close, so
-// no thread can hold it for long; statically initialised, so it needs no setup.
+// Lines from different threads must never overwrite one another. On Windows
+// an append-only handle writes each WriteFile at the end as one piece, but
+// Wine (and so Proton) finds the end and then writes there, so two lines
+// written at once can land at the same offset: one is lost, or cut into the
+// other. The lock is held only around one open-write-close, so no thread
+// holds it for long; statically initialised, so it needs no setup.
 static SRWLOCK logLock = SRWLOCK_INIT;
 
 fs::path GetLogPath() noexcept {
@@ -38,11 +42,55 @@ fs::path GetLogPath() noexcept {
     }
 }
 
+// Moved files that a holder kept alive at an earlier start.
+static void RemoveLeftovers(const fs::path& log) {
+    fs::path pattern = log;
+    pattern += L".*.old";
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(pattern.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    do {
+        if (IsMovedAsideLogName(found.cFileName)) {
+            std::error_code ignored; // still held: the next start tries again
+            fs::remove(log.parent_path() / found.cFileName, ignored);
+        }
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+}
+
+// A holder that shares writing lets us cut the file to nothing; appends then
+// start at byte 0 again.
+static void EmptyInPlace(const fs::path& log) {
+    HANDLE file = CreateFileW(log.c_str(), GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        CloseHandle(file);
+    }
+}
+
+// Needs no lock: the load entry resets before any worker exists.
 void ResetLog() noexcept {
     try {
-        fs::path path = GetLogPath();
-        std::error_code ignored;
-        fs::remove(path, ignored); // nothing there is not an error
+        fs::path log = GetLogPath();
+        RemoveLeftovers(log);
+        fs::path aside =
+            log.parent_path() / MovedAsideLogName(GetCurrentProcessId(), GetTickCount64());
+        bool moved = MoveFileExW(log.c_str(), aside.c_str(), 0);
+        switch (AfterMovingAside(moved, moved ? 0 : GetLastError())) {
+        case LogResetStep::kDeleteMovedFile: {
+            std::error_code ignored; // a holder keeps it alive: the next start removes it
+            fs::remove(aside, ignored);
+            break;
+        }
+        case LogResetStep::kEmptyInPlace:
+            EmptyInPlace(log);
+            break;
+        case LogResetStep::kNothing:
+            break;
+        }
     } catch (...) {
     }
 }
@@ -78,7 +126,6 @@ void Log(const char* format, ...) noexcept {
     va_start(args, format);
     FormatLogMessage(message, format, args);
     va_end(args);
-
     AcquireSRWLockExclusive(&logLock);
     try {
         AppendLine(GetLogPath(), message);

@@ -9,7 +9,9 @@
 // it) on each call, so a folder deleted while the game runs comes back.
 std::filesystem::path GetLogPath() noexcept;
 
-// Deletes the previous run's log file. Called once by the load entry.
+// Removes the previous run's log file, also while a viewer holds it open:
+// afterwards the log's name is free or the file it names is empty. Called once
+// by the load entry, before any line of the run.
 void ResetLog() noexcept;
 
 // Appends one time-stamped line. Callable from any thread; a line that cannot

@@ -45,7 +45,7 @@ TEST_F(Logging, AViewerTakesNoLinesButAnExclusiveHolderDoesUntilItLetsGo) {
 }
 
 TEST_F(Logging, ThreadsLoggingAtOnceNeverLoseOrMixLines) {
-    constexpr int kThreads = 6, kLines = 150;
+    constexpr int kThreads = 6, kLines = 1000;
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([t] {

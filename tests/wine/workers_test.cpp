@@ -22,12 +22,39 @@ std::vector<Report> ProcessReports(const GameRun& run) {
 }
 } // namespace
 
-// One long run serves both: the monitor needs two passes of 5 seconds.
-TEST_F(Workers, MonitorLogsWhatTheSystemReportsWhileTheArmedWorkerReports) {
+// The log of a run that a viewer held open from before the start to after the
+// end: the new run's lines from byte 0, and nothing of the old run.
+static void ExpectOnlyTheNewRun(const std::vector<std::string>& log) {
+    EXPECT_EQ(Count(log, "[QS] old run"), 0u);
+    EXPECT_EQ(Count(log, "[QS] All threads started."), 1u);
+    EXPECT_EQ(Count(log, "[QS] Overlay batch enabled."), 1u);
+    EXPECT_GE(Count(log, "[MM] Free system RAM: "), 1u);
+}
+static const std::string kOldRun = "[2020-01-01 00:00:00] [QS] old run\r\n";
+
+// One long run serves all three: the monitor needs two passes of 5 seconds.
+// The player's viewer shares reading, writing and deleting: the old file is
+// moved aside and deleted under it.
+TEST_F(Workers, MonitorLogsWhatTheSystemReportsWhileTheArmedWorkerReportsAndAViewerWatches) {
     WriteBytes(Ini(), "[Settings]\nIter=100\nSleep=1\n");
+    fs::create_directories(LogFolder());
+    WriteBytes(LogFile(), kOldRun);
+    WriteBytes(LogFolder() + L"\\Quellstone.log.7-8.old", kOldRun); // kept alive at a start before
+    HANDLE viewer = CreateFileW(LogFile().c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(viewer, INVALID_HANDLE_VALUE);
     GameRun run = RunGame(game, L"--run-ms 11000 --arm-after-ms 0 --entries 0,0,0,7 "
                                 L"--report-every-ms 5000");
     std::vector<std::string> log = LogMessages();
+    ExpectOnlyTheNewRun(log);
+    CloseHandle(viewer);
+    std::vector<fs::path> left;
+    for (const fs::directory_entry& entry : fs::directory_iterator(LogFolder())) {
+        left.push_back(entry.path().filename());
+    }
+    EXPECT_EQ(left, std::vector<fs::path>{L"Quellstone.log"}) << "nothing is left but the log";
+    EXPECT_EQ(LogMessages(), log);
     std::vector<std::string> process = Matching(log, "[MM] Process WS:");
     std::vector<std::string> free = Matching(log, "[MM] Free system RAM: ");
     std::vector<Report> system = ProcessReports(run);
@@ -52,19 +79,25 @@ TEST_F(Workers, MonitorLogsWhatTheSystemReportsWhileTheArmedWorkerReports) {
     EXPECT_EQ(reports[1], "[QS] CPU worker active: 99.000000");
 }
 
-// One run serves both: where the log goes, and an armed worker that rests
-// while the game's list is idle.
-TEST_F(Workers, DocumentsUnavailableLogsToTheGameFolderAndAnIdleListKeepsTheWorkerResting) {
-    WriteBytes(game + L"\\Quellstone.log", "[2020-01-01 00:00:00] [QS] stale\r\n");
+// One run serves all three: where the log goes, a viewer that does not share
+// deleting (the old file is emptied where it is), and an armed worker that
+// rests while the game's list is idle.
+TEST_F(Workers, DocumentsUnavailableLogsToTheGameFolderWhereAViewerWatchesAndAnIdleListRests) {
+    std::wstring file = game + L"\\Quellstone.log";
+    WriteBytes(file, kOldRun);
     WriteBytes(Ini(), "Iter=2\nSleep=0\n");
+    HANDLE viewer = CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(viewer, INVALID_HANDLE_VALUE);
     {
         DocumentsRedirect redirect(L"C:\\no such folder\\Documents");
         ASSERT_EQ(DocumentsFolder(), L""); // the query now fails
-        RunGame(game, L"--run-ms 1500 --arm-after-ms 0 --entries 0,0,0");
+        RunGame(game, L"--run-ms 6000 --arm-after-ms 0 --entries 0,0,0");
     }
-    // The game's current folder; the stale file was reset there too.
-    std::vector<std::string> log = LogMessages(game + L"\\Quellstone.log");
-    EXPECT_EQ(Count(log, "[QS] stale"), 0u);
+    // The game's current folder; the old file was reset there too.
+    std::vector<std::string> log = LogMessages(file);
+    CloseHandle(viewer);
+    ExpectOnlyTheNewRun(log);
     EXPECT_EQ(Count(log, "[QS] INI loaded: Iter=2, Sleep=0, Overlay=1"), 1u);
     EXPECT_EQ(Count(log, "[QS] CPU worker active"), 0u);
     EXPECT_FALSE(fs::exists(DocumentsFolder() + L"\\My Games"));
