@@ -10,8 +10,13 @@ QS_WINESERVER=/usr/lib/wine/wineserver
 # tests. The DLL lands in dist/Data/VELQ/Plugins/Quellstone.dll.
 # Fails as soon as one build fails, also where the caller has no set -e.
 qs_build() {
+  # A build folder that an older checkout configured for GCC is made afresh.
+  if [ -f "$QS_ROOT/build/win/CMakeCache.txt" ] &&
+    ! grep -q '^CMAKE_CXX_COMPILER:.*clang++-16' "$QS_ROOT/build/win/CMakeCache.txt"; then
+    rm -rf "$QS_ROOT/build/win"
+  fi
   cmake -S "$QS_ROOT" -B "$QS_ROOT/build/win" -G Ninja \
-    -DCMAKE_TOOLCHAIN_FILE="$QS_ROOT/cmake/mingw-w64-x86_64.cmake" >/dev/null || return 1
+    -DCMAKE_TOOLCHAIN_FILE="$QS_ROOT/cmake/clang-mingw-w64-x86_64.cmake" >/dev/null || return 1
   cmake --build "$QS_ROOT/build/win" || return 1
   [ "${1:-}" != "--windows-only" ] || return 0
   cmake -S "$QS_ROOT" -B "$QS_ROOT/build/native" -G Ninja >/dev/null || return 1

@@ -16,4 +16,4 @@ void ResetLog() noexcept;
 
 // Appends one time-stamped line. Callable from any thread; a line that cannot
 // be written is dropped, and the next call tries afresh.
-void Log(const char* format, ...) noexcept __attribute__((format(gnu_printf, 1, 2)));
+void Log(const char* format, ...) noexcept __attribute__((format(printf, 1, 2)));

@@ -49,4 +49,4 @@ void BareLoad();
 
 int CountOwnThreads();
 std::string Narrow(const std::wstring& text);
-void Report(const char* format, ...) __attribute__((format(gnu_printf, 1, 2)));
+void Report(const char* format, ...) __attribute__((format(printf, 1, 2)));
