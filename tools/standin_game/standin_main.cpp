@@ -65,6 +65,44 @@ int CountOwnThreads() {
     return SurveyThreads();
 }
 
+// Where each of the plugin's threads started, as a crash report names a place:
+// module and offset. Wine and Windows both answer the start-address query.
+static void ReportPluginThreadStarts(HMODULE plugin) {
+    using QueryThread = LONG(WINAPI*)(HANDLE, int, void*, ULONG, ULONG*);
+    auto query = reinterpret_cast<QueryThread>(
+        GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationThread"));
+    MODULEINFO module = {};
+    if (plugin == nullptr || query == nullptr ||
+        !K32GetModuleInformation(GetCurrentProcess(), plugin, &module, sizeof module)) {
+        return;
+    }
+    auto base = reinterpret_cast<std::uintptr_t>(module.lpBaseOfDll);
+    std::string starts;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    THREADENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+        HANDLE thread = entry.th32OwnerProcessID == GetCurrentProcessId()
+                            ? OpenThread(THREAD_QUERY_INFORMATION, FALSE, entry.th32ThreadID)
+                            : nullptr;
+        if (thread == nullptr) {
+            continue;
+        }
+        std::uintptr_t start = 0;
+        constexpr int kThreadQuerySetWin32StartAddress = 9;
+        if (query(thread, kThreadQuerySetWin32StartAddress, &start, sizeof start, nullptr) == 0 &&
+            start - base < module.SizeOfImage) {
+            char place[48];
+            std::snprintf(place, sizeof place, " Quellstone.dll+0x%llx",
+                          static_cast<unsigned long long>(start - base));
+            starts += place;
+        }
+        CloseHandle(thread);
+    }
+    CloseHandle(snapshot);
+    Report("plugin-thread-starts:%s", starts.c_str());
+}
+
 static void ReportProcess() {
     PROCESS_MEMORY_COUNTERS_EX counters = {};
     K32GetProcessMemoryInfo(GetCurrentProcess(),
@@ -156,6 +194,7 @@ int wmain(int argc, wchar_t** argv) {
     }
     RunGame(options, plugin);
     Report("threads-after: %d", CountOwnThreads());
+    ReportPluginThreadStarts(plugin);
     std::fflush(stdout);
     if (options.exitNormally) {
         ExitProcess(0); // ends the plugin's threads, then runs every DLL's detach
