@@ -46,6 +46,18 @@ qs_wine_start() {
   fi
 }
 
+# Wine 10, as Proton builds on it: the Debian 13 root that setup.sh makes.
+QS_WINE10_ROOT=/var/cache/quellstone/wine10
+qs_have_wine10() { [ -e "$QS_WINE10_ROOT/.complete" ]; }
+
+# Runs a command (ctest) with the Windows test programs started under Wine 10,
+# in a mount namespace that takes every bind into the root with it when it
+# ends. Needs qs_wine_start first, for the scratch folder.
+qs_wine10_run() {
+  unshare --mount --propagation private \
+    bash "$QS_ROOT/scripts/wine10_session.sh" "$QS_WINE10_ROOT" "$QS_SCRATCH" "$QS_ROOT" "$@"
+}
+
 qs_wine_stop() {
   "$QS_WINESERVER" -k >/dev/null 2>&1 || true
   chattr -R -i "$QS_SCRATCH" 2>/dev/null || true # a test may have left a folder immutable
