@@ -43,7 +43,7 @@ trap 'exit 130' INT TERM
 # A prefix and home of its own: the two Wines do not share a prefix.
 export WINEPREFIX="$scratch/prefix-wine10" HOME="$scratch/home-wine10" WINEDEBUG=-all
 mkdir -p "$WINEPREFIX" "$HOME"
-in_root /usr/lib/wine/wineserver -p
+in_root /usr/lib/wine/wineserver -p60 # a session killed outright leaves it for a minute at most
 in_root /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1
 in_root /usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog \
   /t REG_DWORD /d 0 /f >/dev/null 2>&1
