@@ -92,8 +92,10 @@ GameRun RunGame(const std::wstring& folder, const std::wstring& arguments, const
                 DWORD timeoutMs) {
     // The game's output goes to a file: a Wine service that the game starts
     // (the desktop's explorer.exe) may inherit the handle and keep it open
-    // long after the game has gone, which a pipe's reader would wait for.
-    std::wstring outputFile = folder + L"\\game-output.txt";
+    // long after the game has gone, which a pipe's reader would wait for. The
+    // file lies outside the game folder, which the next test must be able to
+    // delete while that copy of the handle lives on.
+    std::wstring outputFile = (fs::temp_directory_path() / L"qs-game-output.txt").wstring();
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
     HANDLE output = CreateFileW(outputFile.c_str(), GENERIC_WRITE,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherit,
