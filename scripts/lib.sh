@@ -46,6 +46,15 @@ qs_wine_start() {
   fi
 }
 
+# For the tests: a program with a window keeps Wine's desktop up for the whole
+# run. Without one, each program that opens a window after a quiet spell
+# starts the desktop anew (3 to 10 seconds), and the desktop lingers for
+# seconds after it holding copies of that program's handles. Wine ends it
+# with its server. Not for the demo, whose screenshots it would be in.
+qs_keep_desktop() {
+  "$@" notepad >/dev/null 2>&1 &
+}
+
 # Wine 10, as Proton builds on it: the Debian 13 root that setup.sh makes.
 QS_WINE10_ROOT=/var/cache/quellstone/wine10
 qs_have_wine10() { [ -e "$QS_WINE10_ROOT/.complete" ]; }

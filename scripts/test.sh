@@ -13,6 +13,7 @@ qs_build
 cmake -S . -B build/sanitize -G Ninja -DQS_SANITIZE=ON >/dev/null
 cmake --build build/sanitize --target unit_tests
 qs_wine_start
+qs_keep_desktop "$QS_WINE"
 status=0
 ctest --test-dir build/native --output-on-failure || status=1
 ctest --test-dir build/sanitize --output-on-failure || status=1

@@ -51,5 +51,7 @@ in_root /usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDi
   echo "wine 10: could not make a prefix" >&2
   exit 1
 }
+# Keeps Wine's desktop up for the whole run (scripts/lib.sh: qs_keep_desktop).
+in_root /usr/lib/wine/wine64 notepad >/dev/null 2>&1 &
 echo "== Wine tests under $(in_root /usr/lib/wine/wine64 --version)"
 QS_WINE_ROOT=$root "$@"
