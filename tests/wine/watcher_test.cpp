@@ -155,6 +155,10 @@ TEST(ListScan, RegionsAreFollowedToTheFirstHoleAndGuardPagesNeverTouched) {
     // Entry 0 lies across the two regions; entry 1, the present one, after it.
     game.Point(reinterpret_cast<std::uint8_t*>(list) + 4092, 2);
     EXPECT_TRUE(game.Present());
+    list[511] = std::uint64_t{1} << 32; // and one across them that is present itself
+    game.Point(reinterpret_cast<std::uint8_t*>(list) + 4092, 1);
+    EXPECT_TRUE(game.Present());
+    list[511] = 0;
 
     Protect(list + 512, PAGE_READWRITE);
     list[513] = 0;
