@@ -30,18 +30,26 @@ qs_wine_start() {
   mkdir -p "$HOME"
   trap qs_wine_stop EXIT
   echo "wine: making a throwaway prefix in $WINEPREFIX"
-  # The server first, persistent, so that every program of the run shares it
-  # instead of starting one of its own.
+  qs_make_prefix -p
+}
+
+# Makes the prefix $WINEPREFIX with the Wine that the words after the server's
+# persistence option start programs with: none for the system's Wine,
+# "chroot ROOT" for the one in that root. The server first, persistent, so
+# that every program of the run shares it instead of starting one of its own.
+qs_make_prefix() {
+  local persist=$1
+  shift
   mkdir -p "$WINEPREFIX"
-  "$QS_WINESERVER" -p
+  "$@" "$QS_WINESERVER" "$persist"
   # A 64-bit-only Wine reports that it has no 32-bit rundll32; that is fine.
-  "$QS_WINE" wineboot -i >/dev/null 2>&1 || true
+  "$@" "$QS_WINE" wineboot -i >/dev/null 2>&1 || true
   # A program that crashes ends at once with a backtrace on the console,
   # instead of waiting for someone to close Wine's crash dialog.
-  "$QS_WINE" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
+  "$@" "$QS_WINE" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
     >/dev/null 2>&1 || true
   if [ ! -d "$WINEPREFIX/drive_c/users" ]; then
-    echo "wine: could not make a prefix" >&2
+    echo "wine: could not make a prefix in $WINEPREFIX" >&2
     return 1
   fi
 }

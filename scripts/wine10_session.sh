@@ -7,6 +7,7 @@
 set -u
 root=$1 scratch=$2 checkout=$3
 shift 3
+source "$checkout/scripts/lib.sh" # the same Wine paths and prefix set-up as Wine 8's
 
 # Wine needs these; the tests' files live below /tmp and the checkout, bound
 # at the same paths so that every path means the same inside.
@@ -26,7 +27,7 @@ root_processes() {
   done
 }
 finish() {
-  in_root /usr/lib/wine/wineserver -k >/dev/null 2>&1
+  in_root "$QS_WINESERVER" -k >/dev/null 2>&1
   for _ in $(seq 50); do
     [ -n "$(root_processes)" ] || break
     sleep 0.1
@@ -40,18 +41,11 @@ finish() {
 trap finish EXIT
 trap 'exit 130' INT TERM
 
-# A prefix and home of its own: the two Wines do not share a prefix.
+# A prefix and home of its own: the two Wines do not share a prefix. The
+# server ends by itself a minute after a session that was killed outright.
 export WINEPREFIX="$scratch/prefix-wine10" HOME="$scratch/home-wine10" WINEDEBUG=-all
-mkdir -p "$WINEPREFIX" "$HOME"
-in_root /usr/lib/wine/wineserver -p60 # a session killed outright leaves it for a minute at most
-in_root /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1
-in_root /usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog \
-  /t REG_DWORD /d 0 /f >/dev/null 2>&1
-[ -d "$WINEPREFIX/drive_c/users" ] || {
-  echo "wine 10: could not make a prefix" >&2
-  exit 1
-}
-# Keeps Wine's desktop up for the whole run (scripts/lib.sh: qs_keep_desktop).
-in_root /usr/lib/wine/wine64 notepad >/dev/null 2>&1 &
-echo "== Wine tests under $(in_root /usr/lib/wine/wine64 --version)"
+mkdir -p "$HOME"
+qs_make_prefix -p60 chroot "$root" || exit 1
+qs_keep_desktop chroot "$root" "$QS_WINE"
+echo "== Wine tests under $(in_root "$QS_WINE" --version)"
 QS_WINE_ROOT=$root "$@"
