@@ -36,28 +36,34 @@ static double CpuMs(HANDLE thread) {
     return ms(kernel) + ms(user);
 }
 
-// Counts this process's threads; adds the CPU time of the game's main thread
-// and of all the others (the plugin's, once it is loaded).
-static int SurveyThreads(double* mainCpuMs = nullptr, double* otherCpuMs = nullptr) {
+// Calls visit with the id of each thread of this process.
+template <typename Visit> static void ForEachOwnThread(Visit visit) {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
     THREADENTRY32 entry = {};
     entry.dwSize = sizeof entry;
-    int count = 0;
     for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
-        if (entry.th32OwnerProcessID != GetCurrentProcessId()) {
-            continue;
-        }
-        ++count;
-        if (mainCpuMs == nullptr) {
-            continue;
-        }
-        HANDLE thread = OpenThread(THREAD_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ThreadID);
-        if (thread != nullptr) {
-            (entry.th32ThreadID == mainThreadId ? *mainCpuMs : *otherCpuMs) += CpuMs(thread);
-            CloseHandle(thread);
+        if (entry.th32OwnerProcessID == GetCurrentProcessId()) {
+            visit(entry.th32ThreadID);
         }
     }
     CloseHandle(snapshot);
+}
+
+// Counts this process's threads; adds the CPU time of the game's main thread
+// and of all the others (the plugin's, once it is loaded).
+static int SurveyThreads(double* mainCpuMs = nullptr, double* otherCpuMs = nullptr) {
+    int count = 0;
+    ForEachOwnThread([&](DWORD id) {
+        ++count;
+        if (mainCpuMs == nullptr) {
+            return;
+        }
+        HANDLE thread = OpenThread(THREAD_QUERY_LIMITED_INFORMATION, FALSE, id);
+        if (thread != nullptr) {
+            (id == mainThreadId ? *mainCpuMs : *otherCpuMs) += CpuMs(thread);
+            CloseHandle(thread);
+        }
+    });
     return count;
 }
 
@@ -78,15 +84,10 @@ static void ReportPluginThreadStarts(HMODULE plugin) {
     }
     auto base = reinterpret_cast<std::uintptr_t>(module.lpBaseOfDll);
     std::string starts;
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    THREADENTRY32 entry = {};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
-        HANDLE thread = entry.th32OwnerProcessID == GetCurrentProcessId()
-                            ? OpenThread(THREAD_QUERY_INFORMATION, FALSE, entry.th32ThreadID)
-                            : nullptr;
+    ForEachOwnThread([&](DWORD id) {
+        HANDLE thread = OpenThread(THREAD_QUERY_INFORMATION, FALSE, id);
         if (thread == nullptr) {
-            continue;
+            return;
         }
         std::uintptr_t start = 0;
         constexpr int kThreadQuerySetWin32StartAddress = 9;
@@ -98,8 +99,7 @@ static void ReportPluginThreadStarts(HMODULE plugin) {
             starts += place;
         }
         CloseHandle(thread);
-    }
-    CloseHandle(snapshot);
+    });
     Report("plugin-thread-starts:%s", starts.c_str());
 }
 
