@@ -19,11 +19,8 @@ static HWND FindGameWindow() {
     return nullptr;
 }
 
-void ApplyBorderless() noexcept {
-    HWND window = FindGameWindow();
-    if (window == nullptr) {
-        return;
-    }
+// The steps themselves, the same on whichever thread they run.
+static void MakeBorderless(HWND window) {
     auto style = static_cast<std::uint32_t>(GetWindowLongW(window, GWL_STYLE));
     SetWindowLongW(window, GWL_STYLE, static_cast<LONG>(BorderlessStyle(style)));
     auto exStyle = static_cast<std::uint32_t>(GetWindowLongW(window, GWL_EXSTYLE));
@@ -38,4 +35,33 @@ void ApplyBorderless() noexcept {
     SetWindowPos(window, nullptr, to.x, to.y, to.width, to.height, to.flags);
 
     Log("[QS] Borderless applied.");
+}
+
+static DWORD WINAPI BorderlessThread(LPVOID window) noexcept {
+    MakeBorderless(static_cast<HWND>(window));
+    return 0;
+}
+
+void ApplyBorderless() noexcept {
+    HWND window = FindGameWindow();
+    if (window == nullptr) {
+        return;
+    }
+    if (GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId()) {
+        MakeBorderless(window); // the loader's own window: nothing to wait for
+        return;
+    }
+    // Restyling or moving a window of another thread sends that thread
+    // messages and waits for its answer. A game whose window thread waits for
+    // the loader without taking messages would never answer, and the load
+    // would never return. So a thread of its own makes the change, and the
+    // load waits for it only so long: a window thread that answers is done by
+    // then; one that does not gets the change, and the log its line, as soon
+    // as it takes messages again.
+    HANDLE helper = CreateThread(nullptr, 0, BorderlessThread, window, 0, nullptr);
+    if (helper == nullptr) {
+        return; // no change is better than a game that never starts
+    }
+    WaitForSingleObject(helper, kWindowThreadWaitMs);
+    CloseHandle(helper);
 }

@@ -5,8 +5,12 @@
 #include <cstdint>
 
 // Finds the top-level window titled "Duskhaven" and removes its frame; logs
-// "[QS] Borderless applied." when it found one. Run on the loader's thread.
+// "[QS] Borderless applied." when it found one. Run on the loader's thread,
+// which it keeps at most kWindowThreadWaitMs when the window belongs to
+// another thread (the change is then finished once that thread answers).
 void ApplyBorderless() noexcept;
+
+constexpr unsigned kWindowThreadWaitMs = 500;
 
 // The decisions, kept free of Windows calls for native tests.
 constexpr std::uint32_t kFrameStyleBits = 0x00CF0000;   // caption, sysmenu, thickframe, min, max

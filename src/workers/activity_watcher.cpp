@@ -22,25 +22,7 @@ static std::uintptr_t ReadableBytes(std::uintptr_t address) {
     return reinterpret_cast<std::uintptr_t>(region.BaseAddress) + region.RegionSize - address;
 }
 
-// The game may free its memory at any moment, and may hold pages it has marked
-// as not to be touched: check every region first, then copy with a copy that
-// fails softly should a page vanish in between.
-static bool ReadGameMemory(std::uintptr_t address, void* out, std::size_t size) {
-    std::uintptr_t end = address + size;
-    if (end < address) {
-        return false;
-    }
-    for (std::uintptr_t at = address; at < end;) {
-        std::uintptr_t readable = ReadableBytes(at);
-        if (readable == 0) {
-            return false;
-        }
-        at += readable;
-    }
-    return GuardedCopy(out, address, size);
-}
-
-const GameMemory kGameMemory = {ReadGameMemory, ReadableBytes, GuardedScan};
+const GameMemory kGameMemory = {ReadableBytes, GuardedLoad, GuardedScan};
 
 DWORD WINAPI ActivityWatcherThread(LPVOID) noexcept {
     for (;;) {

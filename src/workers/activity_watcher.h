@@ -10,15 +10,19 @@ constexpr std::uintptr_t kHolderSlotOffset = 0x5EBB6B8; // from the game's modul
 constexpr std::uintptr_t kEntryCountOffset = 0x430;     // u32, in the holder
 constexpr std::uintptr_t kEntriesOffset = 0x438;        // address of the first entry
 
-// How the watcher touches the game's memory. None of these may fault,
-// whatever the address; the Win32 forms below check page protections first
-// and recover from a page freed between the check and the read.
+// How the watcher touches the game's memory. The walk asks readableBytes
+// before it loads or scans anything, so nothing is read from a page that is
+// not readable or is a guard page; the other two must still not fault,
+// whatever the address, since the game may free a page between the check and
+// the read.
 struct GameMemory {
-    // Copies size bytes at address into out; false when any cannot be read.
-    bool (*read)(std::uintptr_t address, void* out, std::size_t size);
     // How many bytes from address on can be read in place: up to the end of
     // the readable run of pages it lies in; 0 when address cannot be read.
     std::uintptr_t (*readableBytes)(std::uintptr_t address);
+    // Reads the word of size bytes (4 or 8) at address with one load of that
+    // width, so the value is one the game stored at some moment, never bytes
+    // of two; false when the memory went away.
+    bool (*loadWord)(std::uintptr_t address, std::size_t size, std::uint64_t* value);
     // Looks at count 8-byte entries from address where they lie: 1 at the
     // first non-zero one, 0 when all are zero, -1 when the memory went away
     // during the scan (the entries before that point were all zero).
@@ -32,8 +36,9 @@ DWORD WINAPI ActivityWatcherThread(LPVOID) noexcept;
 // The real game memory: committed, readable pages only, never a guard page.
 extern const GameMemory kGameMemory;
 
-// The fault-proof steps themselves: false or -1 instead of a fault.
-bool GuardedCopy(void* out, std::uintptr_t address, std::size_t size);
+// The fault-proof steps themselves: false or -1 instead of a fault. A guard
+// page that they touch after all is a guard page again when they return.
+bool GuardedLoad(std::uintptr_t address, std::size_t size, std::uint64_t* value);
 int GuardedScan(std::uintptr_t address, std::size_t count);
 #endif
 

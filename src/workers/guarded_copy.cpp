@@ -1,16 +1,22 @@
-// Reads of game memory that survive memory that cannot be read: a copy for the
-// few words the watcher follows, and a scan that searches the game's list where
-// it lies. The watcher checks the protection of the pages first, but the game
-// may free them in the instant between that check and the read; a fault in
-// that instant is caught here and turned into a failed read instead of a crash.
+// Reads of game memory that survive memory that cannot be read: a load for
+// each of the few words the watcher follows, and a scan that searches the
+// game's list where it lies. The watcher checks the protection of the pages
+// first, but the game may free them in the instant between that check and the
+// read; a fault in that instant is caught here and turned into a failed read
+// instead of a crash.
 //
-// Both routines are leaf functions in one block of code of our own, and
-// neither touches the stack. A vectored exception handler, installed once,
-// sends a memory fault raised anywhere inside that block to a common exit that
+// Each word is read with one load of its own width: the game changes such a
+// word with one store, so a load sees the old value or the new one, never
+// bytes of both (an address that was never there).
+//
+// The routines are leaf functions in one block of code of our own, and none
+// touches the stack. A vectored exception handler, installed once, sends a
+// memory fault raised anywhere inside that block to a common exit that
 // returns -1; every other exception of the game passes on untouched.
 #include "workers/activity_watcher.h"
 
-extern "C" int qs_guarded_copy(void* out, const void* from, std::size_t size);
+extern "C" int qs_guarded_load64(const void* from, std::uint64_t* out);
+extern "C" int qs_guarded_load32(const void* from, std::uint32_t* out);
 extern "C" int qs_guarded_scan(const void* entries, std::size_t count);
 extern "C" const char qs_guarded_begin[], qs_guarded_fault_exit[], qs_guarded_end[];
 
@@ -21,26 +27,32 @@ extern "C" const char qs_guarded_begin[], qs_guarded_fault_exit[], qs_guarded_en
 asm(R"(
     .text
     .globl qs_guarded_begin
-    .globl qs_guarded_copy
+    .globl qs_guarded_load64
+    .globl qs_guarded_load32
     .globl qs_guarded_scan
     .globl qs_guarded_fault_exit
     .globl qs_guarded_end
 qs_guarded_begin:
 
-    # int qs_guarded_copy(out, from, size): 1 when copied
-    .def qs_guarded_copy; .scl 2; .type 32; .endef
-    .seh_proc qs_guarded_copy
-qs_guarded_copy:
+    # int qs_guarded_load64(from, out): 1 when loaded, with one 8-byte load
+    .def qs_guarded_load64; .scl 2; .type 32; .endef
+    .seh_proc qs_guarded_load64
+qs_guarded_load64:
     .seh_endprologue
-    testq %r8, %r8
-    jz 2f
-1:  movb (%rdx), %al
-    movb %al, (%rcx)
-    incq %rdx
-    incq %rcx
-    decq %r8
-    jnz 1b
-2:  movl $1, %eax
+    movq (%rcx), %rax
+    movq %rax, (%rdx)
+    movl $1, %eax
+    ret
+    .seh_endproc
+
+    # int qs_guarded_load32(from, out): 1 when loaded, with one 4-byte load
+    .def qs_guarded_load32; .scl 2; .type 32; .endef
+    .seh_proc qs_guarded_load32
+qs_guarded_load32:
+    .seh_endprologue
+    movl (%rcx), %eax
+    movl %eax, (%rdx)
+    movl $1, %eax
     ret
     .seh_endproc
 
@@ -84,6 +96,21 @@ qs_guarded_fault_exit:
 qs_guarded_end:
 )");
 
+// The system took the guard from the page that our read touched (the game
+// freed its list and the address now lies in another thread's stack, say). Its
+// owner relies on that guard, to grow the stack for one: it gets it back.
+static void GiveBackGuard(const EXCEPTION_RECORD& record) {
+    if (record.NumberParameters < 2) {
+        return;
+    }
+    auto page = reinterpret_cast<void*>(record.ExceptionInformation[1]);
+    MEMORY_BASIC_INFORMATION region;
+    DWORD old;
+    if (VirtualQuery(page, &region, sizeof region) != 0 && region.State == MEM_COMMIT) {
+        VirtualProtect(page, 1, region.Protect | PAGE_GUARD, &old);
+    }
+}
+
 static LONG CALLBACK RecoverFromGuardedFault(EXCEPTION_POINTERS* exception) {
     DWORD code = exception->ExceptionRecord->ExceptionCode;
     bool memoryFault = code == EXCEPTION_ACCESS_VIOLATION || code == EXCEPTION_IN_PAGE_ERROR ||
@@ -93,6 +120,9 @@ static LONG CALLBACK RecoverFromGuardedFault(EXCEPTION_POINTERS* exception) {
                          context->Rip < reinterpret_cast<DWORD64>(qs_guarded_end);
     if (!memoryFault || !inGuardedCode) {
         return EXCEPTION_CONTINUE_SEARCH;
+    }
+    if (code == STATUS_GUARD_PAGE_VIOLATION) {
+        GiveBackGuard(*exception->ExceptionRecord);
     }
     context->Rip = reinterpret_cast<DWORD64>(qs_guarded_fault_exit);
     return EXCEPTION_CONTINUE_EXECUTION;
@@ -109,9 +139,20 @@ static bool HandlerInstalled() {
     return InitOnceExecuteOnce(&once, InstallHandler, nullptr, nullptr) != FALSE;
 }
 
-bool GuardedCopy(void* out, std::uintptr_t address, std::size_t size) {
-    return HandlerInstalled() &&
-           qs_guarded_copy(out, reinterpret_cast<const void*>(address), size) == 1;
+bool GuardedLoad(std::uintptr_t address, std::size_t size, std::uint64_t* value) {
+    if (!HandlerInstalled()) {
+        return false;
+    }
+    auto from = reinterpret_cast<const void*>(address);
+    if (size == 8) {
+        return qs_guarded_load64(from, value) == 1;
+    }
+    std::uint32_t word = 0;
+    if (size != 4 || qs_guarded_load32(from, &word) != 1) {
+        return false;
+    }
+    *value = word;
+    return true;
 }
 
 int GuardedScan(std::uintptr_t address, std::size_t count) {

@@ -3,23 +3,42 @@
 #include "workers/worker_flags.h"
 
 #include <algorithm>
-#include <cstring>
+
+// True when every byte from address to address + size - 1 can be read: one
+// question per run of pages.
+static bool IsReadable(const GameMemory& memory, std::uintptr_t address, std::uint64_t size) {
+    if (address + size < address) { // past the top of the address space
+        return false;
+    }
+    for (std::uint64_t checked = 0; checked < size;) {
+        std::uintptr_t readable = memory.readableBytes(address + checked);
+        if (readable == 0) {
+            return false;
+        }
+        checked += readable;
+    }
+    return true;
+}
+
+static bool ReadWord(const GameMemory& memory, std::uintptr_t address, std::size_t size,
+                     std::uint64_t* value) {
+    return IsReadable(memory, address, size) && memory.loadWord(address, size, value);
+}
 
 bool ListHasPresentEntry(std::uintptr_t moduleBase, const GameMemory& memory) {
     std::uint64_t holder = 0;
-    if (!memory.read(moduleBase + kHolderSlotOffset, &holder, sizeof holder) || holder == 0) {
+    if (!ReadWord(memory, moduleBase + kHolderSlotOffset, 8, &holder) || holder == 0) {
         return false;
     }
-    // The count and the list's address lie side by side: one read takes both,
-    // and one protection check serves them.
-    std::uint8_t fields[kEntriesOffset - kEntryCountOffset + 8];
-    if (!memory.read(holder + kEntryCountOffset, fields, sizeof fields)) {
+    // The count and the list's address lie side by side: one protection
+    // check serves both, then each is read with a load of its own.
+    std::uint64_t countWord = 0, entries = 0;
+    if (!IsReadable(memory, holder + kEntryCountOffset, kEntriesOffset + 8 - kEntryCountOffset) ||
+        !memory.loadWord(holder + kEntryCountOffset, 4, &countWord) ||
+        !memory.loadWord(holder + kEntriesOffset, 8, &entries)) {
         return false;
     }
-    std::uint32_t count = 0;
-    std::uint64_t entries = 0;
-    std::memcpy(&count, fields, sizeof count);
-    std::memcpy(&entries, fields + (kEntriesOffset - kEntryCountOffset), sizeof entries);
+    auto count = static_cast<std::uint32_t>(countWord);
     // The list is searched where it lies, one readable run of pages at a
     // time (a run is often the whole list): no copy, one protection check per
     // run. A run that ends, or memory that goes away mid-scan, ends the search:
@@ -31,13 +50,16 @@ bool ListHasPresentEntry(std::uintptr_t moduleBase, const GameMemory& memory) {
         bytes &= ~std::uint64_t{7}; // whole entries
         if (bytes > 0) {
             int found = memory.scanEntries(address, bytes / 8);
-            if (found != 0) {
-                return found > 0;
+            if (found < 0) { // gone mid-scan: what was not looked at is no entry
+                return false;
+            }
+            if (found > 0) {
+                return true;
             }
         } else {
             // An entry that runs on into the next run of pages, or into none.
             std::uint64_t entry = 0;
-            if (!memory.read(address, &entry, sizeof entry)) {
+            if (!ReadWord(memory, address, sizeof entry, &entry)) {
                 return false;
             }
             if (entry != 0) {

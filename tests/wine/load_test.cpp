@@ -98,6 +98,27 @@ TEST_F(Load, FirstAndSecondStartInAFolderOutsideTheAnsiCodePage) {
     EXPECT_EQ(ReadBytes(Ini()), kDefaultIni);
 }
 
+TEST_F(Load, AWindowThreadWaitingForTheLoaderNeverHoldsTheGameUp) {
+    // The window's thread waits for the loader's without taking messages: the
+    // load returns at once, and the window is changed once that thread takes
+    // messages again.
+    GameRun run = RunGame(game, L"--window --loader-thread waits --run-ms 1000");
+    SCOPED_TRACE(run.output);
+    EXPECT_LT(run.Number("load-us"), 1000000);
+    EXPECT_EQ(run.Value("window-end"), "style=0x14000000 exstyle=0x00000000 rect=0,0,640,480");
+    std::vector<std::string> log = LogMessages();
+    EXPECT_EQ(Count(log, "[QS] Borderless applied."), 1u);
+    EXPECT_EQ(Count(log, "[QS] All threads started."), 1u);
+
+    // One that takes messages while it waits answers within the load.
+    run = RunGame(game, L"--window --loader-thread pumps --run-ms 300");
+    EXPECT_EQ(run.Value("window-after"), "style=0x14000000 exstyle=0x00000000 rect=0,0,640,480");
+    log = LogMessages();
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.front(), "[QS] Borderless applied.");
+    EXPECT_EQ(Count(log, "[QS] Borderless applied."), 1u);
+}
+
 TEST_F(Load, WindowsOtherThanTheGamesOwnAreLeftAlone) {
     // This test program plays Explorer showing the game's folder, titled
     // "Duskhaven"; the game's own window has a title that differs.

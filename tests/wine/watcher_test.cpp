@@ -46,28 +46,64 @@ std::uintptr_t Address(const void* p) {
 }
 } // namespace
 
-TEST(GuardedReads, UnreadableMemoryFailsInsteadOfFaulting) {
-    std::uint64_t* page = Pages(2);
-    page[3] = 0xABCD;
+TEST(GuardedReads, UnreadableMemoryFailsInsteadOfFaultingAndGuardPagesStayGuarded) {
+    std::uint64_t* page = Pages(3);
+    page[3] = 0xABCDEF0123456789;
     std::uint64_t out = 0;
-    EXPECT_TRUE(GuardedCopy(&out, Address(page + 3), 8));
-    EXPECT_EQ(out, 0xABCDu);
+    EXPECT_TRUE(GuardedLoad(Address(page + 3), 8, &out));
+    EXPECT_EQ(out, 0xABCDEF0123456789u);
+    EXPECT_TRUE(GuardedLoad(Address(page + 3), 4, &out));
+    EXPECT_EQ(out, 0x23456789u);
     EXPECT_EQ(GuardedScan(Address(page), 3), 0);
     EXPECT_EQ(GuardedScan(Address(page), 1024), 1);
 
-    // The second page goes away: a fault at any load of the scan or the copy
-    // ends it softly, the first load of a round of four or the last.
+    // The second page goes away: a fault at any load of the scan ends it
+    // softly, the first load of a round of four or the last.
     Protect(page + 512, PAGE_NOACCESS);
     page[3] = 0;
     for (std::size_t before = 0; before <= 4; ++before) {
         EXPECT_EQ(GuardedScan(Address(page + 512 - before), 5), -1) << before;
     }
-    EXPECT_FALSE(GuardedCopy(&out, Address(page + 512) - 3, 8));
+    EXPECT_FALSE(GuardedLoad(Address(page + 512) - 4, 8, &out)); // a word across the two
+    // The third page became another thread's stack guard after the checks:
+    // the read fails and the guard is still there for its owner.
+    Protect(page + 1024, PAGE_READWRITE | PAGE_GUARD);
+    EXPECT_FALSE(GuardedLoad(Address(page + 1024), 8, &out));
+    EXPECT_TRUE(IsGuardPage(page + 1024)) << "the load took the guard";
+    EXPECT_EQ(GuardedScan(Address(page + 1024), 4), -1);
+    EXPECT_TRUE(IsGuardPage(page + 1024)) << "the scan took the guard";
     VirtualFree(page, 0, MEM_RELEASE);
-    EXPECT_FALSE(GuardedCopy(&out, Address(page), 8)); // freed
+    EXPECT_FALSE(GuardedLoad(Address(page), 4, &out)); // freed
     EXPECT_EQ(GuardedScan(Address(page), 8), -1);
-    EXPECT_FALSE(GuardedCopy(&out, 0, 8));
+    EXPECT_FALSE(GuardedLoad(0, 8, &out));
     EXPECT_EQ(GuardedScan(0xDEADBEEFDEADBEEF, 1), -1); // not even an address
+}
+
+TEST(GuardedReads, AWordIsAlwaysAValueTheGameStored) {
+    // The game switches its words between two values with one store each; a
+    // read put together from bytes of both would be an address never there.
+    alignas(8) static volatile std::uint64_t word = 0;
+    alignas(8) static volatile std::uint32_t count = 0;
+    std::atomic<bool> stop{false};
+    std::thread game([&] {
+        while (!stop) {
+            word = ~std::uint64_t{0};
+            count = ~std::uint32_t{0};
+            word = 0;
+            count = 0;
+        }
+    });
+    int torn = 0;
+    for (int i = 0; i < 200000 && torn == 0; ++i) {
+        std::uint64_t value = 1;
+        GuardedLoad(Address(const_cast<std::uint64_t*>(&word)), 8, &value);
+        torn += value != 0 && value != ~std::uint64_t{0};
+        GuardedLoad(Address(const_cast<std::uint32_t*>(&count)), 4, &value);
+        torn += value != 0 && value != ~std::uint32_t{0};
+    }
+    stop = true;
+    game.join();
+    EXPECT_EQ(torn, 0);
 }
 
 TEST(GuardedReads, OtherFaultsOfTheGameAreNotSwallowed) {
@@ -82,7 +118,7 @@ TEST(GuardedReads, OtherFaultsOfTheGameAreNotSwallowed) {
         return EXCEPTION_CONTINUE_EXECUTION;
     });
     std::uint64_t out;
-    GuardedCopy(&out, 0, 8); // makes sure the plugin's handler is installed, and first
+    GuardedLoad(0, 8, &out); // makes sure the plugin's handler is installed, and first
     asm volatile("xor %%eax, %%eax\n\t"
                  "mov (%%rax), %%eax\n\t"
                  "nop" ::

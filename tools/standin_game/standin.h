@@ -27,6 +27,9 @@ struct StandinOptions {
     bool exitNormally = false;                  // ExitProcess, as a game that quits does
     int reportEveryMs = 0;                      // print thread count and private bytes this often
     bool bare = false; // in place of the plugin, the plainest form of its work (benchmarks)
+    // Load on a thread of its own while the window's thread "waits" for it
+    // without taking messages, or "pumps" them; empty: load on the window's.
+    std::wstring loaderThread;
 };
 
 bool ParseStandinOptions(int argc, wchar_t** argv, StandinOptions* options, std::string* error);

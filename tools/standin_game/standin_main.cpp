@@ -167,6 +167,29 @@ static void RunGame(const StandinOptions& options, HMODULE plugin) {
     }
 }
 
+// Many games make their window on the main thread and hand the plugins to a
+// loader thread; the main thread then waits for it, taking messages or not.
+static HMODULE LoadFromLoaderThread(const StandinOptions& options) {
+    static HMODULE plugin = nullptr;
+    HANDLE loader = CreateThread(
+        nullptr, 0,
+        [](LPVOID options) -> DWORD {
+            plugin = LoadPlugin(*static_cast<const StandinOptions*>(options));
+            return 0;
+        },
+        const_cast<StandinOptions*>(&options), 0, nullptr);
+    if (options.loaderThread == L"waits") {
+        WaitForSingleObject(loader, INFINITE);
+    } else {
+        while (MsgWaitForMultipleObjects(1, &loader, FALSE, INFINITE, QS_ALLINPUT) !=
+               WAIT_OBJECT_0) {
+            PumpMessages();
+        }
+    }
+    CloseHandle(loader);
+    return plugin;
+}
+
 int wmain(int argc, wchar_t** argv) {
     StandinOptions options;
     std::string error;
@@ -187,12 +210,16 @@ int wmain(int argc, wchar_t** argv) {
         PumpFor(options.waitBeforeLoadMs);
     }
     Report("threads-before: %d", CountOwnThreads());
-    HMODULE plugin = LoadPlugin(options);
+    HMODULE plugin =
+        options.loaderThread.empty() ? LoadPlugin(options) : LoadFromLoaderThread(options);
     if (window != nullptr) {
         PumpMessages();
         Report("window-after: %s", DescribeWindow(window).c_str());
     }
     RunGame(options, plugin);
+    if (window != nullptr) {
+        Report("window-end: %s", DescribeWindow(window).c_str());
+    }
     Report("threads-after: %d", CountOwnThreads());
     ReportPluginThreadStarts(plugin);
     std::fflush(stdout);

@@ -89,6 +89,9 @@ bool ParseStandinOptions(int argc, wchar_t** argv, StandinOptions* options, std:
         } else if (name == L"--toggle-ms") {
             ok = ParseNumber(text, &number);
             options->toggleMs = int(number);
+        } else if (name == L"--loader-thread") {
+            options->loaderThread = text;
+            ok = text == L"waits" || text == L"pumps";
         } else if (name == L"--report-every-ms") {
             ok = ParseNumber(text, &number);
             options->reportEveryMs = int(number);
