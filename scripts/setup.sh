@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ libgtest-dev googletest
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 clang-16 lld-16 llvm-16
-  wine wine64 xvfb xauth x11-utils imagemagick zip unzip debootstrap
+  wine wine64 xvfb xauth x11-utils imagemagick zip unzip debootstrap tzdata
 )
 
 missing=()
@@ -46,7 +46,7 @@ if [ ! -e "$wine10_root/.complete" ]; then
     # The machine's own Debian mirror, as apt is set up here.
     mirror=$(sed -n 's/^URIs: *//p' /etc/apt/sources.list.d/debian.sources 2>/dev/null | head -n 1)
     echo "setup: making a Debian 13 root with Wine 10 in $wine10_root (once, about two minutes)"
-    debootstrap --variant=minbase --include=wine,wine64,xvfb,xauth trixie "$partial" $mirror \
+    debootstrap --variant=minbase --include=wine,wine64,xvfb,xauth,tzdata trixie "$partial" $mirror \
       >"/tmp/quellstone-debootstrap.log" 2>&1 ||
       { echo "setup: debootstrap failed, see /tmp/quellstone-debootstrap.log" >&2; exit 1; }
     touch "$partial/.complete"

@@ -4,7 +4,6 @@
 #include "log/log_reset.h"
 
 #include <cstdarg>
-#include <ctime>
 #include <shlobj.h>
 #include <system_error>
 #include <windows.h>
@@ -18,6 +17,12 @@ namespace fs = std::filesystem;
 // other. The lock is held only around one open-write-close, so no thread
 // holds it for long; statically initialised, so it needs no setup.
 static SRWLOCK logLock = SRWLOCK_INIT;
+
+// Set when the previous run's log could be neither moved aside nor emptied at
+// the start (a program held it without sharing writing): the first line that
+// can reach the file finishes the reset first, so the file never holds lines
+// of two runs. Read and written under logLock only.
+static bool resetPending = false;
 
 fs::path GetLogPath() noexcept {
     try {
@@ -62,37 +67,45 @@ static void RemoveLeftovers(const fs::path& log) {
 
 // A holder that shares writing lets us cut the file to nothing; appends then
 // start at byte 0 again.
-static void EmptyInPlace(const fs::path& log) {
+static bool EmptyInPlace(const fs::path& log) {
     HANDLE file = CreateFileW(log.c_str(), GENERIC_WRITE,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file != INVALID_HANDLE_VALUE) {
-        CloseHandle(file);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
     }
+    CloseHandle(file);
+    return true;
 }
 
-// Needs no lock: the load entry resets before any worker exists.
+// True when the log's name is free, or names an empty file, afterwards.
+static bool ResetLogFile(const fs::path& log) {
+    fs::path aside = log.parent_path() / MovedAsideLogName(GetCurrentProcessId(), GetTickCount64());
+    bool moved = MoveFileExW(log.c_str(), aside.c_str(), 0);
+    switch (AfterMovingAside(moved, moved ? 0 : GetLastError())) {
+    case LogResetStep::kDeleteMovedFile: {
+        std::error_code ignored; // a holder keeps it alive: the next start removes it
+        fs::remove(aside, ignored);
+        return true;
+    }
+    case LogResetStep::kEmptyInPlace:
+        return EmptyInPlace(log);
+    case LogResetStep::kNothing:
+        return true;
+    }
+    return false;
+}
+
 void ResetLog() noexcept {
+    AcquireSRWLockExclusive(&logLock);
     try {
         fs::path log = GetLogPath();
         RemoveLeftovers(log);
-        fs::path aside =
-            log.parent_path() / MovedAsideLogName(GetCurrentProcessId(), GetTickCount64());
-        bool moved = MoveFileExW(log.c_str(), aside.c_str(), 0);
-        switch (AfterMovingAside(moved, moved ? 0 : GetLastError())) {
-        case LogResetStep::kDeleteMovedFile: {
-            std::error_code ignored; // a holder keeps it alive: the next start removes it
-            fs::remove(aside, ignored);
-            break;
-        }
-        case LogResetStep::kEmptyInPlace:
-            EmptyInPlace(log);
-            break;
-        case LogResetStep::kNothing:
-            break;
-        }
+        resetPending = !ResetLogFile(log);
     } catch (...) {
+        resetPending = true; // the old file may still be there: the first line tries again
     }
+    ReleaseSRWLockExclusive(&logLock);
 }
 
 // Each line is one append of whole bytes through the system: no C runtime
@@ -107,12 +120,20 @@ static void AppendLine(const fs::path& path, const char* message) {
         return;
     }
     // The time is read after the open, so the stamp is the time of writing.
-    std::time_t now = std::time(nullptr);
+    // The system's own local time: the C runtime's reads a TZ variable in
+    // Windows' form only, and takes UTC for one a Linux desktop sets
+    // (TZ=Europe/Berlin), which Wine and Proton hand on to the game.
+    SYSTEMTIME now;
+    GetLocalTime(&now);
     std::tm local = {};
-    char stamp[kTimestampBufferSize] = "";
-    if (localtime_s(&local, &now) == 0) {
-        FormatLogTimestamp(local, stamp);
-    }
+    local.tm_year = now.wYear - 1900;
+    local.tm_mon = now.wMonth - 1;
+    local.tm_mday = now.wDay;
+    local.tm_hour = now.wHour;
+    local.tm_min = now.wMinute;
+    local.tm_sec = now.wSecond;
+    char stamp[kTimestampBufferSize];
+    FormatLogTimestamp(local, stamp);
     char line[kLineBufferSize];
     std::size_t length = BuildLogLine(stamp, message, line);
     DWORD written = 0; // a short write leaves part of the line; nothing to report to
@@ -128,7 +149,13 @@ void Log(const char* format, ...) noexcept {
     va_end(args);
     AcquireSRWLockExclusive(&logLock);
     try {
-        AppendLine(GetLogPath(), message);
+        fs::path path = GetLogPath();
+        if (resetPending) {
+            resetPending = !ResetLogFile(path);
+        }
+        if (!resetPending) { // else the line would join the old run's: it is lost
+            AppendLine(path, message);
+        }
     } catch (...) {
         // The line is lost; the next call starts again from the beginning.
     }

@@ -10,8 +10,10 @@
 std::filesystem::path GetLogPath() noexcept;
 
 // Removes the previous run's log file, also while a viewer holds it open:
-// afterwards the log's name is free or the file it names is empty. Called once
-// by the load entry, before any line of the run.
+// afterwards the log's name is free or the file it names is empty. When a
+// program holds it so that neither can be done, the first line written once it
+// lets go finishes the reset. Called once by the load entry, before any line
+// of the run.
 void ResetLog() noexcept;
 
 // Appends one time-stamped line. Callable from any thread; a line that cannot

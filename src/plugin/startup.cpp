@@ -8,13 +8,18 @@
 
 #include <windows.h>
 
-static void StartWorker(LPTHREAD_START_ROUTINE procedure) {
+// Says in the log when the system refused the thread: the plugin then runs
+// without that worker, and a mod author reading the log must know.
+static bool StartWorker(LPTHREAD_START_ROUTINE procedure, const char* name) {
     // The workers run until the process ends; nobody ever joins them, so the
     // handle is of no use to us and is closed at once.
     HANDLE thread = CreateThread(nullptr, 0, procedure, nullptr, 0, nullptr);
-    if (thread != nullptr) {
-        CloseHandle(thread);
+    if (thread == nullptr) {
+        Log("[QS] Could not start %s.", name);
+        return false;
     }
+    CloseHandle(thread);
+    return true;
 }
 
 bool StartPlugin(const HostInterface* host) noexcept {
@@ -26,9 +31,11 @@ bool StartPlugin(const HostInterface* host) noexcept {
     // A log that cannot be reset must not keep the plugin from running.
     ResetLog();
     ApplyBorderless();
-    StartWorker(MemoryMonitorThread);
-    StartWorker(CpuWorkerThread);
-    StartWorker(ActivityWatcherThread);
-    Log("[QS] All threads started.");
+    bool allStarted = StartWorker(MemoryMonitorThread, "MemoryMonitorThread");
+    allStarted &= StartWorker(CpuWorkerThread, "CpuWorkerThread");
+    allStarted &= StartWorker(ActivityWatcherThread, "ActivityWatcherThread");
+    if (allStarted) {
+        Log("[QS] All threads started.");
+    }
     return true;
 }

@@ -33,20 +33,31 @@ fs::path GetIniPath() noexcept {
     }
 }
 
-static void WriteDefaultFile(const fs::path& path) {
+// True when the whole default file reached the disk. A file that could not be
+// written whole is removed, so the next start tries again instead of reading
+// half a file.
+static bool WriteDefaultFile(const fs::path& path) {
     FILE* file = _wfsopen(path.c_str(), L"wt", _SH_DENYNO);
     if (file == nullptr) {
-        return; // a read-only folder, say: the next start tries again
+        return false; // a read-only folder, or a file where a folder should be
     }
     std::string text = DefaultSettingsText();
-    std::fwrite(text.data(), 1, text.size(), file);
-    std::fclose(file);
+    bool whole = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    whole = std::fclose(file) == 0 && whole; // the close writes what was buffered
+    if (!whole) {
+        std::error_code ignored;
+        fs::remove(path, ignored);
+    }
+    return whole;
 }
 
-static void ReadSettingsFile(const fs::path& path) {
+// True when the file was read to its end; false when it could not be opened
+// (a folder at the path, or a program holding it and sharing nothing) or a
+// read failed on the way. What was read until then stays in force.
+static bool ReadSettingsFile(const fs::path& path) {
     FILE* file = _wfsopen(path.c_str(), L"rt", _SH_DENYNO);
     if (file == nullptr) {
-        return; // a folder at the path, or access refused: the defaults stay
+        return false;
     }
     std::string pending;
     char chunk[4096];
@@ -54,12 +65,16 @@ static void ReadSettingsFile(const fs::path& path) {
     while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
         ApplySettingsText(std::string_view(chunk, got), &pending, false, settings);
     }
-    ApplySettingsText({}, &pending, true, settings);
+    bool whole = std::ferror(file) == 0;
+    if (whole) {
+        ApplySettingsText({}, &pending, true, settings);
+    }
     std::fclose(file);
+    return whole;
 }
 
 void LoadSettings() noexcept {
-    bool created = false;
+    bool existed = true, done = false;
     try {
         fs::path path = GetIniPath();
         std::error_code error;
@@ -67,20 +82,27 @@ void LoadSettings() noexcept {
         // When the test itself fails, the file may well be there: never write
         // over it, and try to read it instead.
         if (!present && !error) {
-            WriteDefaultFile(path);
-            created = true;
+            existed = false;
+            done = WriteDefaultFile(path);
         } else {
-            ReadSettingsFile(path);
+            done = ReadSettingsFile(path);
         }
     } catch (...) {
         // Out of memory on an absurdly long line: keep what was read so far.
     }
+    // The report says what happened to the file; the values are those in
+    // force either way.
     int iterations = settings.iterations, sleepMs = settings.sleepMs;
     int overlay = settings.overlayBatch ? 1 : 0;
-    if (created) {
+    if (!existed && done) {
         Log("[QS] Created default INI: Iter=%d, Sleep=%d, Overlay=%d", iterations, sleepMs,
             overlay);
-    } else {
+    } else if (!existed) {
+        Log("[QS] Could not create default INI: Iter=%d, Sleep=%d, Overlay=%d", iterations, sleepMs,
+            overlay);
+    } else if (done) {
         Log("[QS] INI loaded: Iter=%d, Sleep=%d, Overlay=%d", iterations, sleepMs, overlay);
+    } else {
+        Log("[QS] Could not read INI: Iter=%d, Sleep=%d, Overlay=%d", iterations, sleepMs, overlay);
     }
 }

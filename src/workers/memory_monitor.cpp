@@ -30,9 +30,10 @@ static std::uint64_t TickCount() {
     return GetTickCount64();
 }
 
-static void TrimWorkingSet() {
+static bool TrimWorkingSet() {
     // Both limits all ones: remove as many pages as the system allows.
-    SetProcessWorkingSetSize(GetCurrentProcess(), static_cast<SIZE_T>(-1), static_cast<SIZE_T>(-1));
+    return SetProcessWorkingSetSize(GetCurrentProcess(), static_cast<SIZE_T>(-1),
+                                    static_cast<SIZE_T>(-1)) != FALSE;
 }
 
 MemoryMonitorPlatform MemoryMonitorWin32Platform() {

@@ -20,7 +20,7 @@ struct MemoryMonitorPlatform {
     bool (*queryProcess)(std::size_t* workingSetBytes, std::size_t* pagefileBytes);
     bool (*queryAvailablePhysical)(std::uint64_t* bytes);
     std::uint64_t (*tickCount)();
-    void (*trimWorkingSet)();
+    bool (*trimWorkingSet)(); // false when the system refused
     void (*log)(const char* format, ...);
 };
 

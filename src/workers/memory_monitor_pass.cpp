@@ -21,8 +21,12 @@ std::uint64_t RunMemoryMonitorPass(const MemoryMonitorPlatform& platform,
     if (platform.tickCount() - lastTrimTick < kTrimSpacingMs) {
         return lastTrimTick;
     }
-    platform.trimWorkingSet();
-    platform.log("[MM] Trimmed working set because free RAM <= 2-4 GB");
-    // Spaced from the end of this trim, whether or not it succeeded.
+    if (platform.trimWorkingSet()) {
+        platform.log("[MM] Trimmed working set because free RAM <= 2-4 GB");
+    } else {
+        platform.log("[MM] Could not trim working set.");
+    }
+    // Spaced from the end of this trim, whether or not it succeeded: a refused
+    // trim is not tried again on every pass.
     return platform.tickCount();
 }

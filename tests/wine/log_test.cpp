@@ -27,23 +27,6 @@ TEST_F(Logging, LineBytesResetAndAFolderDeletedWhileTheGameRuns) {
     EXPECT_EQ(LogMessages(), Lines{"[QS] after"});
 }
 
-TEST_F(Logging, AViewerTakesNoLinesButAnExclusiveHolderDoesUntilItLetsGo) {
-    Log("[QS] first");
-    // A player's log viewer: reads, and lets others read and write.
-    HANDLE viewer = CreateFileW(LogFile().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(viewer, INVALID_HANDLE_VALUE);
-    Log("[QS] while viewed");
-    CloseHandle(viewer);
-    HANDLE holder = CreateFileW(LogFile().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
-    Log("[QS] lost");
-    CloseHandle(holder);
-    Log("[QS] resumed");
-    EXPECT_EQ(LogMessages(), (Lines{"[QS] first", "[QS] while viewed", "[QS] resumed"}));
-}
-
 TEST_F(Logging, ThreadsLoggingAtOnceNeverLoseOrMixLines) {
     constexpr int kThreads = 6, kLines = 1000;
     std::vector<std::thread> threads;

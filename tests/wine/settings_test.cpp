@@ -10,9 +10,11 @@ class SettingsFile : public GameTest {
     // Starts the game and returns its one settings report line.
     std::string Start(const std::wstring& arguments = L"--run-ms 400") {
         RunGame(game, arguments);
-        std::vector<std::string> log = LogMessages(), reports = Matching(log, "[QS] INI loaded");
-        for (const std::string& line : Matching(log, "[QS] Created default INI")) {
-            reports.push_back(line);
+        std::vector<std::string> reports;
+        for (const std::string& line : LogMessages()) {
+            if (line.find(" INI") != std::string::npos) {
+                reports.push_back(line);
+            }
         }
         EXPECT_EQ(reports.size(), 1u);
         return reports.empty() ? "" : reports.front();
@@ -35,26 +37,40 @@ TEST_F(SettingsFile, LinesOnDiskCountWithTheirLineEndsAndANegativeSleepRestsTheD
     EXPECT_EQ(reports[0], "[QS] CPU worker active: 0.360000"); // 100 x (0 + ... + 8) x 0.0001
 }
 
-TEST_F(SettingsFile, EmptyFileAndUnusablePathsLeaveTheDefaultsAndTheNextStartTriesAgain) {
+// The report line says what became of the file: read, made, or neither.
+TEST_F(SettingsFile, WhatCannotBeReadOrMadeIsSaidSoAndTheNextStartTriesAgain) {
     WriteBytes(Ini(), "");
     EXPECT_EQ(Start(), "[QS] INI loaded: Iter=10000, Sleep=5, Overlay=1");
-    EXPECT_TRUE(fs::exists(Ini()));
     EXPECT_EQ(ReadBytes(Ini()), "");
 
+    // A program holds the file and shares nothing; then a folder stands
+    // where the file should be. The defaults hold, and nothing is written.
+    WriteBytes(Ini(), "Iter=7\n");
+    HANDLE holder = CreateFileW(Ini().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_EQ(Start(), "[QS] Could not read INI: Iter=10000, Sleep=5, Overlay=1");
+    CloseHandle(holder);
+    EXPECT_EQ(ReadBytes(Ini()), "Iter=7\n");
     fs::remove(Ini());
-    fs::create_directory(Ini()); // a folder where the file should be
-    EXPECT_EQ(Start(), "[QS] INI loaded: Iter=10000, Sleep=5, Overlay=1");
+    fs::create_directory(Ini());
+    EXPECT_EQ(Start(), "[QS] Could not read INI: Iter=10000, Sleep=5, Overlay=1");
 
     // A file named Data where the folder chain should start: nothing can be
-    // made, the defaults hold, and the next start makes the file after all.
+    // made, and the next start makes the file after all.
     std::wstring plugin = PluginElsewhere();
     WriteBytes(game + L"\\Data", "in the way");
     EXPECT_EQ(Start(plugin + L"--run-ms 400"),
-              "[QS] Created default INI: Iter=10000, Sleep=5, Overlay=1");
+              "[QS] Could not create default INI: Iter=10000, Sleep=5, Overlay=1");
     EXPECT_EQ(Count(LogMessages(), "[QS] Overlay batch enabled."), 1u);
     EXPECT_EQ(ReadBytes(game + L"\\Data"), "in the way");
     fs::remove(game + L"\\Data");
     EXPECT_EQ(Start(plugin + L"--run-ms 400"),
               "[QS] Created default INI: Iter=10000, Sleep=5, Overlay=1");
     EXPECT_EQ(ReadBytes(Ini()), kDefaultIni);
+
+    // The game's path unknown: the file alone, in the current folder.
+    fs::remove_all(game + L"\\Data");
+    EXPECT_EQ(Start(plugin + L"--run-ms 400 --fail-exe-path"),
+              "[QS] Created default INI: Iter=10000, Sleep=5, Overlay=1");
+    EXPECT_EQ(ReadBytes(game + L"\\Quellstone.ini"), kDefaultIni);
+    EXPECT_FALSE(fs::exists(game + L"\\Data"));
 }

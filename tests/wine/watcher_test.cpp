@@ -208,6 +208,30 @@ TEST(ListScan, RegionsAreFollowedToTheFirstHoleAndGuardPagesNeverTouched) {
     VirtualFree(list, 0, MEM_RELEASE);
 }
 
+TEST(ListScan, EachWordIsOneLoadOfItsWidthAndAScanTheGameLeftMidwayIsNoEntry) {
+    static std::vector<std::size_t> widths;
+    static int scanAnswer = 0;
+    const GameMemory recording = {
+        kGameMemory.readableBytes,
+        [](std::uintptr_t address, std::size_t size, std::uint64_t* value) {
+            widths.push_back(size);
+            return kGameMemory.loadWord(address, size, value);
+        },
+        [](std::uintptr_t, std::size_t) { return scanAnswer; }};
+    // Entry 0 lies across two regions and is read as a word; entry 1 is scanned.
+    std::uint64_t* list = Pages(2);
+    Protect(list + 512, PAGE_READONLY);
+    Game game;
+    game.Point(reinterpret_cast<std::uint8_t*>(list) + 4092, 2);
+    EXPECT_FALSE(ListHasPresentEntry(game.Base(), recording));
+    EXPECT_EQ(widths, (std::vector<std::size_t>{8, 4, 8, 8})); // slot, count, list, entry 0
+    scanAnswer = -1;                                           // the list went away mid-scan
+    EXPECT_FALSE(ListHasPresentEntry(game.Base(), recording));
+    scanAnswer = 1;
+    EXPECT_TRUE(ListHasPresentEntry(game.Base(), recording));
+    VirtualFree(list, 0, MEM_RELEASE);
+}
+
 TEST(WatcherPass, ArmingIsOneWayAndIdleFollowsEverySample) {
     std::uint64_t list[3] = {};
     Game game;

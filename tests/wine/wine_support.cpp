@@ -33,9 +33,9 @@ void WriteBytes(const fs::path& path, const std::string& bytes) {
     ASSERT_TRUE(file.good()) << path;
 }
 
-std::vector<std::string> LogMessages(const fs::path& file) {
+std::vector<std::string> LogMessages(const fs::path& file, std::vector<std::string>* stamps) {
     static const std::regex line(
-        R"(\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\] (\[(QS|MM)\] [^\r\n]*)\r\n)");
+        R"(\[(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d)\] (\[(QS|MM)\] [^\r\n]*)\r\n)");
     std::string bytes = ReadBytes(file);
     std::vector<std::string> messages;
     for (std::size_t at = 0, end; at < bytes.size(); at = end + 2) {
@@ -46,7 +46,10 @@ std::vector<std::string> LogMessages(const fs::path& file) {
             ADD_FAILURE() << "malformed log line: " << one;
             break;
         }
-        messages.push_back(match[1]);
+        messages.push_back(match[2]);
+        if (stamps != nullptr) {
+            stamps->push_back(match[1]);
+        }
     }
     return messages;
 }
@@ -78,14 +81,38 @@ DocumentsRedirect::~DocumentsRedirect() {
     SetDocuments(saved);
 }
 
-std::string GameRun::Value(const std::string& key) const {
+std::vector<std::string> GameRun::Values(const std::string& key) const {
+    std::vector<std::string> values;
     std::istringstream lines(output);
     for (std::string line; std::getline(lines, line);) {
         if (line.starts_with(key + ": ")) {
-            return line.substr(key.size() + 2, line.find_last_not_of('\r') - key.size() - 1);
+            values.push_back(
+                line.substr(key.size() + 2, line.find_last_not_of('\r') - key.size() - 1));
         }
     }
-    return "(missing)";
+    return values;
+}
+
+std::string GameRun::Value(const std::string& key) const {
+    std::vector<std::string> values = Values(key);
+    return values.empty() ? "(missing)" : values.front();
+}
+
+static std::wstring GameOutputFile() {
+    return (fs::temp_directory_path() / L"qs-game-output.txt").wstring();
+}
+
+std::thread ReleaseOnceLoaded(HANDLE file) {
+    return std::thread([file] {
+        for (ULONGLONG end = GetTickCount64() + 20000; GetTickCount64() < end;) {
+            if (ReadBytes(GameOutputFile()).find("\nload: ") != std::string::npos) {
+                Sleep(300); // the plugin's first lines are lost meanwhile
+                break;
+            }
+            Sleep(20);
+        }
+        CloseHandle(file);
+    });
 }
 
 GameRun RunGame(const std::wstring& folder, const std::wstring& arguments, const char* expectLoad,
@@ -95,7 +122,7 @@ GameRun RunGame(const std::wstring& folder, const std::wstring& arguments, const
     // long after the game has gone, which a pipe's reader would wait for. The
     // file lies outside the game folder, which the next test must be able to
     // delete while that copy of the handle lives on.
-    std::wstring outputFile = (fs::temp_directory_path() / L"qs-game-output.txt").wstring();
+    std::wstring outputFile = GameOutputFile();
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
     HANDLE output = CreateFileW(outputFile.c_str(), GENERIC_WRITE,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherit,

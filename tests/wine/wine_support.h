@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <windows.h>
@@ -23,9 +24,11 @@ std::wstring BuildFolder();                  // wine_tests.exe, Duskhaven.exe an
 std::string ReadBytes(const fs::path& path); // empty when missing
 void WriteBytes(const fs::path& path, const std::string& bytes);
 
-// The log's messages ("[QS] ..."), without their time stamps; fails the test
-// at the first line that is not whole and well-formed.
-std::vector<std::string> LogMessages(const fs::path& file = LogFile());
+// The log's messages ("[QS] ..."), without their time stamps (given apart when
+// asked for); fails the test at the first line that is not whole and
+// well-formed.
+std::vector<std::string> LogMessages(const fs::path& file = LogFile(),
+                                     std::vector<std::string>* stamps = nullptr);
 std::vector<std::string> Matching(const std::vector<std::string>& lines, const std::string& prefix);
 inline std::size_t Count(const std::vector<std::string>& lines, const std::string& prefix) {
     return Matching(lines, prefix).size();
@@ -40,7 +43,8 @@ struct DocumentsRedirect {
 
 struct GameRun {
     std::string output;
-    std::string Value(const std::string& key) const; // of a "key: value" line
+    std::string Value(const std::string& key) const;               // of the first "key: value" line
+    std::vector<std::string> Values(const std::string& key) const; // of each such line
     int Number(const std::string& key) const { return std::atoi(Value(key).c_str()); }
 };
 
@@ -51,6 +55,10 @@ GameRun RunGame(const std::wstring& folder, const std::wstring& arguments,
                 const char* expectLoad = "1", DWORD timeoutMs = 30000);
 
 inline const std::string kDefaultIni = "[Settings]\r\nIter=10000\r\nSleep=5\r\nOverlayBatch=1\r\n";
+
+// Closes file once the game that runs now has reported its load, as a program
+// that held a file of the plugin's lets go of it mid-run.
+std::thread ReleaseOnceLoaded(HANDLE file);
 
 // Each test starts with no log and a fresh game folder.
 class GameTest : public ::testing::Test {

@@ -13,30 +13,23 @@ struct Report {
 };
 std::vector<Report> ProcessReports(const GameRun& run) {
     std::vector<Report> reports;
-    for (std::size_t at = 0; (at = run.output.find("process: ", at)) != std::string::npos; ++at) {
+    for (const std::string& value : run.Values("process")) {
         Report& r = reports.emplace_back();
-        sscanf(run.output.c_str() + at, "process: threads=%lf ws-kb=%lf pf-kb=%lf free-mb=%lf",
-               &r.threads, &r.wsKb, &r.pfKb, &r.freeMb);
+        sscanf(value.c_str(), "threads=%lf ws-kb=%lf pf-kb=%lf free-mb=%lf", &r.threads, &r.wsKb,
+               &r.pfKb, &r.freeMb);
     }
     return reports;
 }
 } // namespace
 
-// The log of a run that a viewer held open from before the start to after the
-// end: the new run's lines from byte 0, and nothing of the old run.
-static void ExpectOnlyTheNewRun(const std::vector<std::string>& log) {
-    EXPECT_EQ(Count(log, "[QS] old run"), 0u);
-    EXPECT_EQ(Count(log, "[QS] All threads started."), 1u);
-    EXPECT_EQ(Count(log, "[QS] Overlay batch enabled."), 1u);
-    EXPECT_GE(Count(log, "[MM] Free system RAM: "), 1u);
-}
 static const std::string kOldRun = "[2020-01-01 00:00:00] [QS] old run\r\n";
 
 // One long run serves all three: the monitor needs two passes of 5 seconds.
 // The player's viewer shares reading, writing and deleting: the old file is
-// moved aside and deleted under it.
+// moved aside and deleted under it. Free RAM is 4097 MB, and a trim would be
+// due by the plugin's clock: none may come.
 TEST_F(Workers, MonitorLogsWhatTheSystemReportsWhileTheArmedWorkerReportsAndAViewerWatches) {
-    WriteBytes(Ini(), "[Settings]\nIter=100\nSleep=1\n");
+    WriteBytes(Ini(), "[Settings]\nIter=100\nSleep=30\n");
     fs::create_directories(LogFolder());
     WriteBytes(LogFile(), kOldRun);
     WriteBytes(LogFolder() + L"\\Quellstone.log.7-8.old", kOldRun); // kept alive at a start before
@@ -45,10 +38,13 @@ TEST_F(Workers, MonitorLogsWhatTheSystemReportsWhileTheArmedWorkerReportsAndAVie
                                 OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(viewer, INVALID_HANDLE_VALUE);
     GameRun run = RunGame(game, L"--run-ms 11000 --arm-after-ms 0 --entries 0,0,0,7 "
-                                L"--report-every-ms 5000");
+                                L"--report-every-ms 5000 --free-bytes 4296015872 "
+                                L"--tick-start 10000000");
     std::vector<std::string> log = LogMessages();
-    ExpectOnlyTheNewRun(log);
     CloseHandle(viewer);
+    EXPECT_EQ(Count(log, "[QS] old run"), 0u);
+    EXPECT_EQ(Count(log, "[QS] All threads started."), 1u);
+    EXPECT_EQ(Count(log, "[QS] Overlay batch enabled."), 1u);
     std::vector<fs::path> left;
     for (const fs::directory_entry& entry : fs::directory_iterator(LogFolder())) {
         left.push_back(entry.path().filename());
@@ -56,50 +52,134 @@ TEST_F(Workers, MonitorLogsWhatTheSystemReportsWhileTheArmedWorkerReportsAndAVie
     EXPECT_EQ(left, std::vector<fs::path>{L"Quellstone.log"}) << "nothing is left but the log";
     EXPECT_EQ(LogMessages(), log);
     std::vector<std::string> process = Matching(log, "[MM] Process WS:");
-    std::vector<std::string> free = Matching(log, "[MM] Free system RAM: ");
-    std::vector<Report> system = ProcessReports(run);
     ASSERT_EQ(process.size(), 2u); // the first pass 5 seconds after the load, then every 5
-    ASSERT_EQ(free.size(), 2u);
+    EXPECT_EQ(Matching(log, "[MM] Free system RAM: "),
+              std::vector<std::string>(2, "[MM] Free system RAM: 4097 MB"));
+    std::vector<Report> system = ProcessReports(run);
     ASSERT_EQ(system.size(), 3u) << run.output; // at 0, 5 and 10 seconds
     for (std::size_t pass = 0; pass < 2; ++pass) {
         // The game's own figures at the same moment, from the same counters.
         const Report& now = system[pass + 1];
-        unsigned long long ws = 0, pf = 0, freeMb = 0;
+        unsigned long long ws = 0, pf = 0;
         ASSERT_EQ(sscanf(process[pass].c_str(), "[MM] Process WS:%llu MB PF:%llu MB", &ws, &pf), 2);
-        ASSERT_EQ(sscanf(free[pass].c_str(), "[MM] Free system RAM: %llu MB", &freeMb), 1);
         EXPECT_NEAR(ws, now.wsKb / 1024, 2) << process[pass];
         EXPECT_NEAR(pf, now.pfKb / 1024, 2) << process[pass];
-        EXPECT_NEAR(freeMb, now.freeMb, 256) << free[pass];
     }
-    EXPECT_EQ(Count(log, "[MM] Trimmed"), 0u) << "this machine has plenty of free RAM";
+    EXPECT_EQ(run.Value("trim"), "(missing)");
+    EXPECT_EQ(Count(log, "[MM] Trimmed"), 0u);
 
+    // 100 passes of 30 ms rest between reports: three in 11 seconds at most.
     std::vector<std::string> reports = Matching(log, "[QS] CPU worker active: ");
     ASSERT_GE(reports.size(), 2u);
+    EXPECT_LE(reports.size(), 4u) << "the worker did not rest as long as Sleep says";
     EXPECT_EQ(reports[0], "[QS] CPU worker active: 49.500000");
     EXPECT_EQ(reports[1], "[QS] CPU worker active: 99.000000");
 }
 
-// One run serves all three: where the log goes, a viewer that does not share
-// deleting (the old file is emptied where it is), and an armed worker that
-// rests while the game's list is idle.
-TEST_F(Workers, DocumentsUnavailableLogsToTheGameFolderWhereAViewerWatchesAndAnIdleListRests) {
+// The seconds of a log stamp or of the stand-in's report of its local time.
+static long long Seconds(const std::string& stamp) {
+    SYSTEMTIME time = {};
+    sscanf(stamp.c_str(), "%hu-%hu-%hu %hu:%hu:%hu", &time.wYear, &time.wMonth, &time.wDay,
+           &time.wHour, &time.wMinute, &time.wSecond);
+    FILETIME file = {};
+    SystemTimeToFileTime(&time, &file);
+    return static_cast<long long>((ULONGLONG(file.dwHighDateTime) << 32 | file.dwLowDateTime) /
+                                  10000000);
+}
+
+struct Trim {
+    unsigned long long tick, minimum, maximum;
+    int ok;
+};
+
+// The system refuses the worker thread, the process query and the first trim;
+// free RAM is 4096 MiB and 1,048,575 bytes, which counts as 4096 MB; the
+// plugin's clock runs 14 times as fast from 0, so the four passes of the
+// monitor come at about 70, 140, 210 and 280 seconds by it. A viewer that
+// does not share deleting holds the old log: it is emptied where it is. And
+// the tests run with TZ=Europe/Berlin, as a Linux desktop may set it.
+TEST_F(Workers, WhatTheSystemRefusesIsLoggedAsRefusedAndTrimsKeepTheirSpacing) {
+    fs::create_directories(LogFolder());
+    WriteBytes(LogFile(), kOldRun);
+    HANDLE viewer = CreateFileW(LogFile().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(viewer, INVALID_HANDLE_VALUE);
+    SYSTEMTIME utcStart;
+    GetSystemTime(&utcStart);
+    GameRun run = RunGame(game,
+                          L"--run-ms 21500 --fail-thread 2 --fail-process-query "
+                          L"--free-bytes 4296015871 --tick-start 0 --tick-speed 14 --fail-trim 1",
+                          "1", 60000);
+    std::vector<std::string> stamps;
+    std::vector<std::string> log = LogMessages(LogFile(), &stamps);
+    CloseHandle(viewer);
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.front(), "[QS] Could not start CpuWorkerThread.");
+    EXPECT_EQ(Count(log, "[QS] Could not start"), 1u);
+    EXPECT_EQ(Count(log, "[QS] All threads started."), 0u);
+    EXPECT_EQ(run.Number("threads-after"), run.Number("threads-before") + 2);
+
+    // Stamps in the system's local time, which here is not UTC.
+    char utc[32];
+    std::snprintf(utc, sizeof utc, "%04u-%02u-%02u %02u:%02u:%02u", utcStart.wYear, utcStart.wMonth,
+                  utcStart.wDay, utcStart.wHour, utcStart.wMinute, utcStart.wSecond);
+    long long local = Seconds(run.Value("load-local-time"));
+    ASSERT_GT(std::llabs(local - Seconds(utc)), 1800) << "TZ did not reach the game";
+    EXPECT_LE(std::llabs(Seconds(stamps.front()) - local), 2) << stamps.front();
+
+    // The process query failed on every pass: only the free figure.
+    EXPECT_EQ(Count(log, "[MM] Process"), 0u);
+    std::vector<std::string> free = Matching(log, "[MM] Free system RAM: ");
+    ASSERT_GE(free.size(), 4u);
+    EXPECT_EQ(free, std::vector<std::string>(free.size(), "[MM] Free system RAM: 4096 MB"));
+
+    std::vector<Trim> trims;
+    for (const std::string& value : run.Values("trim")) {
+        Trim& trim = trims.emplace_back();
+        sscanf(value.c_str(), "tick=%llu min=0x%llX max=0x%llX ok=%d", &trim.tick, &trim.minimum,
+               &trim.maximum, &trim.ok);
+    }
+    ASSERT_GE(trims.size(), 2u) << run.output;
+    for (std::size_t i = 0; i < trims.size(); ++i) {
+        EXPECT_GE(trims[i].tick, 120000u) << "trimmed before the clock reached two minutes";
+        EXPECT_TRUE(i == 0 || trims[i].tick - trims[i - 1].tick >= 120000) << run.output;
+        EXPECT_EQ(trims[i].minimum, ~0ull);
+        EXPECT_EQ(trims[i].maximum, ~0ull);
+        EXPECT_EQ(trims[i].ok, i == 0 ? 0 : 1);
+    }
+    EXPECT_EQ(Count(log, "[MM] Could not trim working set."), 1u);
+    EXPECT_EQ(Count(log, "[MM] Trimmed working set because free RAM <= 2-4 GB"), trims.size() - 1);
+}
+
+// One run serves all three: where the log goes when the system will not say
+// where Documents is; a program that holds the old log sharing only reading,
+// so that it can be neither moved nor emptied at the start, and lets go after
+// the load; and a failing memory status, which writes no free figure and never
+// trims, due as a trim is.
+TEST_F(Workers, DocumentsUnknownAHeldLogAndAFailingMemoryStatus) {
     std::wstring file = game + L"\\Quellstone.log";
     WriteBytes(file, kOldRun);
     WriteBytes(Ini(), "Iter=2\nSleep=0\n");
-    HANDLE viewer = CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(viewer, INVALID_HANDLE_VALUE);
-    {
-        DocumentsRedirect redirect(L"C:\\no such folder\\Documents");
-        ASSERT_EQ(DocumentsFolder(), L""); // the query now fails
-        RunGame(game, L"--run-ms 6000 --arm-after-ms 0 --entries 0,0,0");
-    }
-    // The game's current folder; the old file was reset there too.
+    HANDLE holder = CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                0, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    std::thread release = ReleaseOnceLoaded(holder);
+    RunGame(game, L"--run-ms 6000 --arm-after-ms 0 --entries 0,0,0 --fail-documents "
+                  L"--free-bytes fail --tick-start 10000000");
+    release.join();
+    // The game's current folder; the old file was reset there by the first
+    // line after the holder let go. The lines before that are lost.
     std::vector<std::string> log = LogMessages(file);
-    CloseHandle(viewer);
-    ExpectOnlyTheNewRun(log);
-    EXPECT_EQ(Count(log, "[QS] INI loaded: Iter=2, Sleep=0, Overlay=1"), 1u);
+    EXPECT_EQ(Count(log, "[QS] old run"), 0u);
+    EXPECT_EQ(Count(log, "[QS] All threads started."), 0u) << "the log was not held at the start";
+    EXPECT_EQ(Count(log, "[MM] Process WS:"), 1u);
+    EXPECT_EQ(Count(log, "[MM] Free system RAM"), 0u);
+    EXPECT_EQ(Count(log, "[MM] Trimmed"), 0u);
+    // An armed worker with an idle list rests, even at Sleep=0.
     EXPECT_EQ(Count(log, "[QS] CPU worker active"), 0u);
+    for (const fs::directory_entry& entry : fs::directory_iterator(game)) {
+        EXPECT_FALSE(entry.path().extension() == L".old") << entry.path();
+    }
     EXPECT_FALSE(fs::exists(DocumentsFolder() + L"\\My Games"));
 }
 

@@ -9,6 +9,20 @@
 
 #include <windows.h>
 
+// What the plugin's own calls to the system answer; by default what the system
+// does.
+constexpr long long kSystemAnswers = -2;
+struct Faults {
+    int failThreadCall = 0;               // the plugin's n-th CreateThread fails
+    int failTrimCall = 0;                 // its n-th SetProcessWorkingSetSize fails
+    long long freeBytes = kSystemAnswers; // ullAvailPhys it is told; -1: the query fails
+    bool failProcessQuery = false;        // K32GetProcessMemoryInfo
+    long long tickStart = -1;             // its GetTickCount64 starts here, when 0 or more,
+    long long tickSpeed = 1;              // and runs this many times as fast
+    bool failDocuments = false;           // SHGetFolderPathW
+    bool failExePath = false;             // GetModuleFileNameW
+};
+
 struct StandinOptions {
     std::wstring pluginPath; // default: <exe folder>\Data\VELQ\Plugins\Quellstone.dll
     bool hostIsNull = false; // pass a null HostInterface pointer
@@ -30,6 +44,7 @@ struct StandinOptions {
     // Load on a thread of its own while the window's thread "waits" for it
     // without taking messages, or "pumps" them; empty: load on the window's.
     std::wstring loaderThread;
+    Faults faults;
 };
 
 bool ParseStandinOptions(int argc, wchar_t** argv, StandinOptions* options, std::string* error);
@@ -46,6 +61,12 @@ std::string DescribeWindow(HWND window);
 // Loads the plugin as the VELQ loader would. Prints what it sees; returns the
 // plugin's module (or null).
 HMODULE LoadPlugin(const StandinOptions& options);
+
+// Points the plugin's import of dll!name at replacement; false when it has
+// no such import.
+bool HookImport(HMODULE plugin, const char* dll, const char* name, const void* replacement);
+// Makes the plugin's own calls to the system answer as told (standin_faults.cpp).
+void InstallFaults(HMODULE plugin, const Faults& faults);
 
 // What the plugin's load and its idle threads must do, done bare.
 void BareLoad();

@@ -49,35 +49,6 @@ static DWORD WINAPI CloseErrorBox(LPVOID stop) {
     return 0;
 }
 
-// Points the plugin's import of user32!MessageBoxA at the recorder.
-static void HookMessageBox(HMODULE plugin) {
-    auto* base = reinterpret_cast<std::uint8_t*>(plugin);
-    auto* dos = reinterpret_cast<IMAGE_DOS_HEADER*>(base);
-    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS64*>(base + dos->e_lfanew);
-    const IMAGE_DATA_DIRECTORY& dir =
-        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    auto* import = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress);
-    for (; dir.VirtualAddress != 0 && import->Name != 0; ++import) {
-        if (_stricmp(reinterpret_cast<char*>(base + import->Name), "user32.dll") != 0) {
-            continue;
-        }
-        auto* names = reinterpret_cast<IMAGE_THUNK_DATA64*>(base + import->OriginalFirstThunk);
-        auto* slots = reinterpret_cast<IMAGE_THUNK_DATA64*>(base + import->FirstThunk);
-        for (; names->u1.AddressOfData != 0; ++names, ++slots) {
-            if (IMAGE_SNAP_BY_ORDINAL64(names->u1.Ordinal)) {
-                continue;
-            }
-            auto* byName = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
-            if (std::strcmp(reinterpret_cast<char*>(byName->Name), "MessageBoxA") == 0) {
-                DWORD old;
-                VirtualProtect(&slots->u1.Function, 8, PAGE_READWRITE, &old);
-                slots->u1.Function = reinterpret_cast<ULONGLONG>(&RecordMessageBoxA);
-                VirtualProtect(&slots->u1.Function, 8, old, &old);
-            }
-        }
-    }
-}
-
 static long long MicrosecondsSince(const LARGE_INTEGER& start) {
     LARGE_INTEGER frequency, end;
     QueryPerformanceFrequency(&frequency);
@@ -119,7 +90,9 @@ HMODULE LoadPlugin(const StandinOptions& options) {
         Report("load: skipped (game version not listed)");
         return plugin;
     }
-    HookMessageBox(plugin);
+    HookImport(plugin, "user32.dll", "MessageBoxA",
+               reinterpret_cast<const void*>(RecordMessageBoxA));
+    InstallFaults(plugin, options.faults);
     HANDLE stopCloser = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     HANDLE closer = CreateThread(nullptr, 0, CloseErrorBox, stopCloser, 0, nullptr);
 
@@ -127,8 +100,12 @@ HMODULE LoadPlugin(const StandinOptions& options) {
     QueryPerformanceCounter(&start);
     bool accepted = load(options.hostIsNull ? nullptr : &host);
     long long loadUs = MicrosecondsSince(start);
+    SYSTEMTIME local;
+    GetLocalTime(&local);
     Report("load: %d", accepted ? 1 : 0);
     Report("load-us: %lld", loadUs);
+    Report("load-local-time: %04u-%02u-%02u %02u:%02u:%02u", local.wYear, local.wMonth, local.wDay,
+           local.wHour, local.wMinute, local.wSecond);
 
     SetEvent(stopCloser);
     WaitForSingleObject(closer, INFINITE);

@@ -51,6 +51,12 @@ bool ParseStandinOptions(int argc, wchar_t** argv, StandinOptions* options, std:
             options->exitNormally = true;
         } else if (name == L"--bare") {
             options->bare = true;
+        } else if (name == L"--fail-process-query") {
+            options->faults.failProcessQuery = true;
+        } else if (name == L"--fail-documents") {
+            options->faults.failDocuments = true;
+        } else if (name == L"--fail-exe-path") {
+            options->faults.failExePath = true;
         } else if (!value(&text)) {
             ok = false;
         } else if (name == L"--plugin") {
@@ -92,6 +98,19 @@ bool ParseStandinOptions(int argc, wchar_t** argv, StandinOptions* options, std:
         } else if (name == L"--loader-thread") {
             options->loaderThread = text;
             ok = text == L"waits" || text == L"pumps";
+        } else if (name == L"--fail-thread") {
+            ok = ParseNumber(text, &number);
+            options->faults.failThreadCall = int(number);
+        } else if (name == L"--fail-trim") {
+            ok = ParseNumber(text, &number);
+            options->faults.failTrimCall = int(number);
+        } else if (name == L"--free-bytes") { // or "fail"
+            ok = text == L"fail" || ParseNumber(text, &options->faults.freeBytes);
+            options->faults.freeBytes = text == L"fail" ? -1 : options->faults.freeBytes;
+        } else if (name == L"--tick-start") {
+            ok = ParseNumber(text, &options->faults.tickStart);
+        } else if (name == L"--tick-speed") {
+            ok = ParseNumber(text, &options->faults.tickSpeed);
         } else if (name == L"--report-every-ms") {
             ok = ParseNumber(text, &number);
             options->reportEveryMs = int(number);
