@@ -32,9 +32,11 @@ static void MakeBorderless(HWND window) {
     bool rectKnown = GetWindowRect(window, &rect) != FALSE;
     WindowPlacement to =
         BorderlessPlacement(rectKnown, rect.left, rect.top, rect.right, rect.bottom);
-    SetWindowPos(window, nullptr, to.x, to.y, to.width, to.height, to.flags);
-
-    Log("[QS] Borderless applied.");
+    // A window that the game destroyed meanwhile (while its thread kept us
+    // waiting, say) was not changed, and the log must not say it was.
+    if (SetWindowPos(window, nullptr, to.x, to.y, to.width, to.height, to.flags)) {
+        Log("[QS] Borderless applied.");
+    }
 }
 
 static DWORD WINAPI BorderlessThread(LPVOID window) noexcept {

@@ -103,6 +103,7 @@ static std::wstring GameOutputFile() {
 }
 
 std::thread ReleaseOnceLoaded(HANDLE file) {
+    WriteBytes(GameOutputFile(), ""); // not the load of the game before
     return std::thread([file] {
         for (ULONGLONG end = GetTickCount64() + 20000; GetTickCount64() < end;) {
             if (ReadBytes(GameOutputFile()).find("\nload: ") != std::string::npos) {

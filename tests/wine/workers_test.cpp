@@ -107,7 +107,7 @@ TEST_F(Workers, WhatTheSystemRefusesIsLoggedAsRefusedAndTrimsKeepTheirSpacing) {
     SYSTEMTIME utcStart;
     GetSystemTime(&utcStart);
     GameRun run = RunGame(game,
-                          L"--run-ms 21500 --fail-thread 2 --fail-process-query "
+                          L"--run-ms 22500 --fail-thread 2 --fail-process-query "
                           L"--free-bytes 4296015871 --tick-start 0 --tick-speed 14 --fail-trim 1",
                           "1", 60000);
     std::vector<std::string> stamps;
