@@ -76,15 +76,20 @@ TEST_F(Workers, MonitorLogsWhatTheSystemReportsWhileTheArmedWorkerReportsAndAVie
     EXPECT_EQ(reports[1], "[QS] CPU worker active: 99.000000");
 }
 
-// The seconds of a log stamp or of the stand-in's report of its local time.
-static long long Seconds(const std::string& stamp) {
-    SYSTEMTIME time = {};
-    sscanf(stamp.c_str(), "%hu-%hu-%hu %hu:%hu:%hu", &time.wYear, &time.wMonth, &time.wDay,
-           &time.wHour, &time.wMinute, &time.wSecond);
+// Seconds since 1601 of a time, or of a log stamp or the stand-in's report of
+// its local time.
+static long long Seconds(const SYSTEMTIME& time) {
     FILETIME file = {};
     SystemTimeToFileTime(&time, &file);
     return static_cast<long long>((ULONGLONG(file.dwHighDateTime) << 32 | file.dwLowDateTime) /
                                   10000000);
+}
+
+static long long Seconds(const std::string& stamp) {
+    SYSTEMTIME time = {};
+    sscanf(stamp.c_str(), "%hu-%hu-%hu %hu:%hu:%hu", &time.wYear, &time.wMonth, &time.wDay,
+           &time.wHour, &time.wMinute, &time.wSecond);
+    return Seconds(time);
 }
 
 struct Trim {
@@ -120,11 +125,8 @@ TEST_F(Workers, WhatTheSystemRefusesIsLoggedAsRefusedAndTrimsKeepTheirSpacing) {
     EXPECT_EQ(run.Number("threads-after"), run.Number("threads-before") + 2);
 
     // Stamps in the system's local time, which here is not UTC.
-    char utc[32];
-    std::snprintf(utc, sizeof utc, "%04u-%02u-%02u %02u:%02u:%02u", utcStart.wYear, utcStart.wMonth,
-                  utcStart.wDay, utcStart.wHour, utcStart.wMinute, utcStart.wSecond);
     long long local = Seconds(run.Value("load-local-time"));
-    ASSERT_GT(std::llabs(local - Seconds(utc)), 1800) << "TZ did not reach the game";
+    ASSERT_GT(std::llabs(local - Seconds(utcStart)), 1800) << "TZ did not reach the game";
     EXPECT_LE(std::llabs(Seconds(stamps.front()) - local), 2) << stamps.front();
 
     // The process query failed on every pass: only the free figure.
