@@ -33,20 +33,26 @@ fs::path GetIniPath() noexcept {
     }
 }
 
-// True when the whole default file reached the disk. A file that could not be
-// written whole is removed, so the next start tries again instead of reading
-// half a file.
+// True when the whole default file reached the disk. Written with the
+// system's own calls, whose answer says what was written: a C runtime stream
+// writes its buffer only as it closes, and under Wine (and so Proton) its
+// close does not report a write that a full disk refused. A file that could
+// not be written whole is removed, so the next start tries again instead of
+// reading half a file.
 static bool WriteDefaultFile(const fs::path& path) {
-    FILE* file = _wfsopen(path.c_str(), L"wt", _SH_DENYNO);
-    if (file == nullptr) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
         return false; // a read-only folder, or a file where a folder should be
     }
     std::string text = DefaultSettingsText();
-    bool whole = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-    whole = std::fclose(file) == 0 && whole; // the close writes what was buffered
+    DWORD written = 0;
+    bool whole = WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+                 written == text.size();
+    whole = CloseHandle(file) && whole;
     if (!whole) {
-        std::error_code ignored;
-        fs::remove(path, ignored);
+        DeleteFileW(path.c_str());
     }
     return whole;
 }

@@ -47,5 +47,5 @@ void ApplySettingsText(std::string_view chunk, std::string* pending, bool final,
 // failure, or when the path is longer than any Windows path.
 std::wstring QueryFullPath(std::uint32_t (*query)(wchar_t* buffer, std::uint32_t size));
 
-// The default file, as written in text mode: "[Settings]\nIter=10000\n...".
+// The default file as it lies on disk, 49 bytes: "[Settings]\r\nIter=10000\r\n...".
 std::string DefaultSettingsText();

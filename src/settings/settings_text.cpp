@@ -75,7 +75,7 @@ void ApplySettingsText(std::string_view chunk, std::string* pending, bool final,
 std::string DefaultSettingsText() {
     const Settings defaults;
     char text[128];
-    std::snprintf(text, sizeof text, "[Settings]\nIter=%d\nSleep=%d\nOverlayBatch=%d\n",
+    std::snprintf(text, sizeof text, "[Settings]\r\nIter=%d\r\nSleep=%d\r\nOverlayBatch=%d\r\n",
                   static_cast<int>(defaults.iterations), static_cast<int>(defaults.sleepMs),
                   defaults.overlayBatch ? 1 : 0);
     return text;

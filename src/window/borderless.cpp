@@ -2,6 +2,7 @@
 
 #include "log/log.h"
 
+#include <atomic>
 #include <windows.h>
 
 // The first top-level window titled "Duskhaven" that belongs to the game
@@ -39,9 +40,79 @@ static void MakeBorderless(HWND window) {
     }
 }
 
-static DWORD WINAPI BorderlessThread(LPVOID window) noexcept {
-    MakeBorderless(static_cast<HWND>(window));
-    return 0;
+// The change that waits for the window's own thread. The load makes it once,
+// so one set of variables serves: the window, the hook that carries the change
+// there, and the event the load waits on. Whoever takes the hook out of
+// pendingHook (the hook itself, once it has run, or the load, once the change
+// is done or cannot come) removes it.
+static HWND pendingWindow = nullptr;
+static std::atomic<HHOOK> pendingHook{nullptr};
+static std::atomic<bool> changeTaken{false};
+static HANDLE changeDone = nullptr;
+static std::atomic<int> changeDoneUsers{0}; // the load and the hook: the last one closes it
+
+static void ReleaseChangeDone() {
+    if (changeDoneUsers.fetch_sub(1) == 1) {
+        CloseHandle(changeDone);
+    }
+}
+
+static void RemovePendingHook() {
+    if (HHOOK hook = pendingHook.exchange(nullptr)) {
+        UnhookWindowsHookEx(hook);
+    }
+}
+
+// Runs on the window's thread as it takes its next message. Reading and
+// writing there, the change starts from the window as the game left it at that
+// moment: styles it set, a size it chose, an enabled state, all kept.
+static LRESULT CALLBACK ChangeOnWindowThread(int code, WPARAM wParam, LPARAM lParam) noexcept {
+    if (code >= 0 && !changeTaken.exchange(true)) {
+        MakeBorderless(pendingWindow);
+        SetEvent(changeDone);
+        ReleaseChangeDone();
+        RemovePendingHook();
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+// Restyling or moving a window of another thread sends that thread messages
+// and waits for its answer; a game whose window thread waits for the loader
+// without taking messages would never answer, and the load would never return.
+// So the change is handed to the window's thread itself, to be made the next
+// time it takes a message, and the load waits for it only so long: a thread
+// that takes messages has made it by then; one that does not makes it, and
+// writes the line, as soon as it takes messages again.
+static void ChangeOnItsOwnThread(HWND window, DWORD windowThread) {
+    HMODULE self = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                           GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       reinterpret_cast<LPCWSTR>(&ChangeOnWindowThread), &self);
+    changeDone = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (changeDone == nullptr) {
+        return; // no change is better than a game that never starts
+    }
+    pendingWindow = window;
+    changeDoneUsers.store(2);
+    HHOOK hook = SetWindowsHookExW(WH_GETMESSAGE, ChangeOnWindowThread, self, windowThread);
+    if (hook == nullptr) {
+        CloseHandle(changeDone);
+        return;
+    }
+    pendingHook.store(hook);
+    // The message only wakes the thread: the hook sees every message it takes.
+    // A window that is already gone takes none, and there is nothing to change.
+    if (!PostMessageW(window, WM_NULL, 0, 0) && !changeTaken.exchange(true)) {
+        RemovePendingHook();
+        CloseHandle(changeDone);
+        return;
+    }
+    if (WaitForSingleObject(changeDone, kWindowThreadWaitMs) == WAIT_OBJECT_0) {
+        RemovePendingHook(); // in case the change ran before the hook was stored
+    }
+    // Otherwise the hook stays for the window's thread, which may take its
+    // next message at any time from now on.
+    ReleaseChangeDone();
 }
 
 void ApplyBorderless() noexcept {
@@ -49,21 +120,10 @@ void ApplyBorderless() noexcept {
     if (window == nullptr) {
         return;
     }
-    if (GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId()) {
+    DWORD windowThread = GetWindowThreadProcessId(window, nullptr);
+    if (windowThread == GetCurrentThreadId()) {
         MakeBorderless(window); // the loader's own window: nothing to wait for
         return;
     }
-    // Restyling or moving a window of another thread sends that thread
-    // messages and waits for its answer. A game whose window thread waits for
-    // the loader without taking messages would never answer, and the load
-    // would never return. So a thread of its own makes the change, and the
-    // load waits for it only so long: a window thread that answers is done by
-    // then; one that does not gets the change, and the log its line, as soon
-    // as it takes messages again.
-    HANDLE helper = CreateThread(nullptr, 0, BorderlessThread, window, 0, nullptr);
-    if (helper == nullptr) {
-        return; // no change is better than a game that never starts
-    }
-    WaitForSingleObject(helper, kWindowThreadWaitMs);
-    CloseHandle(helper);
+    ChangeOnItsOwnThread(window, windowThread);
 }

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 // Finds the top-level window titled "Duskhaven" and removes its frame; logs
-// "[QS] Borderless applied." when it found one. Run on the loader's thread,
+// "[QS] Borderless applied." when it made the change. Run on the loader's thread,
 // which it keeps at most kWindowThreadWaitMs when the window belongs to
 // another thread (the change is then finished once that thread answers).
 void ApplyBorderless() noexcept;

@@ -58,3 +58,23 @@ TEST(MemoryMonitor, LogsWholeMebibytesAndSpacesTrimsFromTheEndOfTheLastOne) {
     EXPECT_EQ(world.lines.back(), "[MM] Could not trim working set.");
     EXPECT_EQ(world.trims, 2);
 }
+
+// Two minutes to the millisecond: from a clock that starts at 0 on a machine
+// just started, and from the end of each trim.
+TEST(MemoryMonitor, TrimsComeExactlyTwoMinutesApartAndNotBefore) {
+    world = {};
+    world.available = 4096 * MiB;
+    world.tick = 119'999;
+    EXPECT_EQ(RunMemoryMonitorPass(fake, 0), 0u);
+    EXPECT_EQ(world.trims, 0);
+    world.tick = 120'000;
+    std::uint64_t last = RunMemoryMonitorPass(fake, 0);
+    EXPECT_EQ(last, 120'700u);
+    EXPECT_EQ(world.trims, 1);
+    world.tick = last + 119'999;
+    EXPECT_EQ(RunMemoryMonitorPass(fake, last), last);
+    EXPECT_EQ(world.trims, 1);
+    world.tick = last + 120'000;
+    EXPECT_EQ(RunMemoryMonitorPass(fake, last), last + 120'700);
+    EXPECT_EQ(world.trims, 2);
+}

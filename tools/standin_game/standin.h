@@ -44,6 +44,12 @@ struct StandinOptions {
     // Load on a thread of its own while the window's thread "waits" for it
     // without taking messages, or "pumps" them; empty: load on the window's.
     std::wstring loaderThread;
+    // What the game does to its window right after the load returns, before
+    // it takes its next message: restyle it (-1: leave), place it, destroy it.
+    long long styleAfterLoad = -1;
+    RECT rectAfterLoad = {};
+    bool rectAfterLoadSet = false;
+    bool destroyAfterLoad = false;
     Faults faults;
 };
 
@@ -57,6 +63,8 @@ void SetListPresent(bool present); // for toggling
 
 HWND CreateGameWindow(const StandinOptions& options);
 std::string DescribeWindow(HWND window);
+// The game's own change right after the load; a destroyed window becomes null.
+void ChangeWindowAfterLoad(const StandinOptions& options, HWND& window);
 
 // Loads the plugin as the VELQ loader would. Prints what it sees; returns the
 // plugin's module (or null).

@@ -213,6 +213,7 @@ int wmain(int argc, wchar_t** argv) {
     HMODULE plugin =
         options.loaderThread.empty() ? LoadPlugin(options) : LoadFromLoaderThread(options);
     if (window != nullptr) {
+        ChangeWindowAfterLoad(options, window);
         PumpMessages();
         Report("window-after: %s", DescribeWindow(window).c_str());
     }

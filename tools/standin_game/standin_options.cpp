@@ -53,6 +53,8 @@ bool ParseStandinOptions(int argc, wchar_t** argv, StandinOptions* options, std:
             options->bare = true;
         } else if (name == L"--fail-process-query") {
             options->faults.failProcessQuery = true;
+        } else if (name == L"--destroy-after-load") {
+            options->destroyAfterLoad = true;
         } else if (name == L"--fail-documents") {
             options->faults.failDocuments = true;
         } else if (name == L"--fail-exe-path") {
@@ -74,12 +76,16 @@ bool ParseStandinOptions(int argc, wchar_t** argv, StandinOptions* options, std:
             ok = ParseNumber(text, &number);
             (name == L"--style" ? options->style : options->exStyle) =
                 static_cast<std::uint32_t>(number);
-        } else if (name == L"--rect") { // x,y,width,height
+        } else if (name == L"--rect" || name == L"--rect-after-load") { // x,y,width,height
             ok = ParseList(text, &list) && list.size() == 4;
             if (ok) {
-                options->rect = {LONG(list[0]), LONG(list[1]), LONG(list[0] + list[2]),
-                                 LONG(list[1] + list[3])};
+                RECT rect = {LONG(list[0]), LONG(list[1]), LONG(list[0] + list[2]),
+                             LONG(list[1] + list[3])};
+                (name == L"--rect" ? options->rect : options->rectAfterLoad) = rect;
+                options->rectAfterLoadSet |= name == L"--rect-after-load";
             }
+        } else if (name == L"--style-after-load") {
+            ok = ParseNumber(text, &options->styleAfterLoad);
         } else if (name == L"--wait-before-load-ms") {
             ok = ParseNumber(text, &number);
             options->waitBeforeLoadMs = int(number);

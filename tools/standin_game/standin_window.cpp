@@ -54,3 +54,22 @@ std::string DescribeWindow(HWND window) {
                   rect.top, rect.right, rect.bottom);
     return text;
 }
+
+// A game that enables, restyles, resizes or replaces its window once its
+// plugins are loaded: done on the window's own thread before it takes its
+// next message, so a change the plugin left for that thread comes after it.
+void ChangeWindowAfterLoad(const StandinOptions& options, HWND& window) {
+    if (options.styleAfterLoad >= 0) {
+        SetWindowLongW(window, GWL_STYLE, static_cast<LONG>(options.styleAfterLoad));
+        Report("window-restyled: style=0x%08llX", options.styleAfterLoad);
+    }
+    if (options.rectAfterLoadSet) {
+        const RECT& r = options.rectAfterLoad;
+        SetWindowPos(window, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
+                     SWP_NOZORDER | SWP_FRAMECHANGED);
+    }
+    if (options.destroyAfterLoad) {
+        Report("window-destroyed: %d", DestroyWindow(window) ? 1 : 0);
+        window = nullptr;
+    }
+}
