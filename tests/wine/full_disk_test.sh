@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
 # The settings folder on a drive with no room left: the default file cannot be
 # written, so the log must not call it created and no empty or partial file
-# may stay behind; the next start with room makes it whole.
+# may stay behind; the next start with room makes it whole. Then the log's
+# folder on a full drive: the lines written meanwhile are lost, and those
+# written once there is room again are there.
 #
 # The drive is a small tmpfs, filled up, in a mount namespace of this test's
 # own. Wine's server opens the files for its programs, so the game runs with
 # a server of its own inside that namespace: on a copy of the test run's
 # prefix (a server serves one prefix). Needs root, as the suite's runs are.
-#   full_disk_test.sh BIN_FOLDER LAUNCHER
+#   full_disk_test.sh BIN_FOLDER
 set -euo pipefail
-bin=$1 launcher=$2
+bin=$1
 if [ "$(id -u)" -ne 0 ]; then
   echo "skipped: making a full drive needs root"
   exit 77
@@ -21,11 +23,13 @@ fi
 root=${QS_WINE_ROOT:-} # Wine 10 runs in its own root: paths there are $root/...
 work=$(mktemp -d /tmp/quellstone-full-disk.XXXXXX)
 plugins=$work/game/Data/VELQ/Plugins
-wineserver=(/usr/lib/wine/wineserver)
-[ -z "$root" ] || wineserver=(chroot "$root" /usr/lib/wine/wineserver)
+in_root=()
+[ -z "$root" ] || in_root=(chroot "$root")
+wineserver=("${in_root[@]}" /usr/lib/wine/wineserver)
 finish() {
   WINEPREFIX=$work/prefix "${wineserver[@]}" -k >/dev/null 2>&1 || true
   umount -l "$root$plugins" 2>/dev/null || true
+  umount -l "$logs" 2>/dev/null || true
   rm -rf "$work"
 }
 trap finish EXIT
@@ -39,7 +43,10 @@ export WINEPREFIX=$work/prefix
 documents=$(find "$root$WINEPREFIX/drive_c/users" -mindepth 2 -maxdepth 2 -name Documents \
   -not -path '*/Public/*' | head -n 1)
 [ -n "$documents" ] || fail "no Documents folder in the prefix"
-log="$documents/My Games/Duskhaven/VELQ/Logs/Quellstone.log"
+# A folder of the copy's own, not the link to the test run's home.
+rm -rf "$documents" && mkdir "$documents"
+logs="$documents/My Games/Duskhaven/VELQ/Logs"
+log="$logs/Quellstone.log"
 
 mkdir -p "$plugins"
 cp "$bin/Duskhaven.exe" "$work/game/"
@@ -48,14 +55,26 @@ cp "$bin/Quellstone.dll" "$root$plugins/"
 dd if=/dev/zero of="$root$plugins/filler" bs=4k 2>/dev/null || true
 [ "$(df --output=avail -B1 "$root$plugins" | tail -n 1 | tr -d ' ')" = 0 ] || fail "the drive has room"
 
+# Starts the game in the background for ms milliseconds; its output goes
+# straight to a file, so that its load can be seen while it runs.
+run_game() {
+  timeout 60 "${in_root[@]}" /bin/sh -c 'cd "$0" && exec /usr/lib/wine/wine64 "$@"' \
+    "$work/game" "$work/game/Duskhaven.exe" --run-ms "$1" >"$work/out" 2>&1 &
+  game_pid=$!
+}
+# Waits for the game to end by itself and checks that the plugin loaded.
+game_ended() {
+  wait "$game_pid" || fail "the game did not end by itself: $(cat "$work/out")"
+  grep -qx 'load: 1' <(tr -d '\r' <"$work/out") || fail "the plugin did not load: $(cat "$work/out")"
+}
+messages() { tr -d '\r' <"$log" | sed 's/^\[[^]]*\] //'; }
+
 # One start of the game; prints its settings report line.
 start() {
   rm -rf "$documents/My Games"
-  local output
-  output=$(cd "$work/game" && timeout 60 "$launcher" "$work/game/Duskhaven.exe" --run-ms 300 |
-    tr -d '\r') || fail "the game did not end by itself: $output"
-  grep -qx 'load: 1' <<<"$output" || fail "the plugin did not load: $output"
-  grep -a ' INI: ' "$log" | tr -d '\r' | sed 's/^\[[^]]*\] //' || fail "no settings line in the log"
+  run_game 300
+  game_ended
+  messages | grep -a ' INI: ' || fail "no settings line in the log"
 }
 
 line=$(start)
@@ -70,5 +89,21 @@ line=$(start)
 cmp -s "$root$plugins/Quellstone.ini" \
   <(printf '[Settings]\r\nIter=10000\r\nSleep=5\r\nOverlayBatch=1\r\n') ||
   fail "the file made with room is not the default file"
-rm -rf "$documents/My Games"
-echo "full disk: the refused file is said so and left out, the next start makes it"
+
+# The log's folder fills up: the load's lines are lost; room comes back once
+# the load has returned, and the monitor's first pass, 5 seconds in, is logged.
+mkdir -p "$logs"
+mount -t tmpfs -o size=1m quellstone-full-log "$logs"
+dd if=/dev/zero of="$logs/filler" bs=4k 2>/dev/null || true
+run_game 6500
+for _ in $(seq 300); do
+  ! grep -q '^load: ' "$work/out" || break
+  sleep 0.1
+done
+rm "$logs/filler"
+game_ended
+lines=$(messages)
+! grep -qx '\[QS\] All threads started\.' <<<"$lines" || fail "a line reached a full drive"
+grep -q "^\[MM\] Process WS:" <<<"$lines" || fail "no line came back once there was room: $lines"
+echo "full disk: the refused settings file is said so and left out, the next start makes it;"
+echo "log lines come back once the drive has room"

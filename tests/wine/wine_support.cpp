@@ -102,17 +102,36 @@ static std::wstring GameOutputFile() {
     return (fs::temp_directory_path() / L"qs-game-output.txt").wstring();
 }
 
+// Waits, at most 20 seconds, for the game that runs now to report its load.
+static void WaitForLoad() {
+    for (ULONGLONG end = GetTickCount64() + 20000; GetTickCount64() < end;) {
+        if (ReadBytes(GameOutputFile()).find("\nload: ") != std::string::npos) {
+            return;
+        }
+        Sleep(20);
+    }
+}
+
 std::thread ReleaseOnceLoaded(HANDLE file) {
     WriteBytes(GameOutputFile(), ""); // not the load of the game before
     return std::thread([file] {
-        for (ULONGLONG end = GetTickCount64() + 20000; GetTickCount64() < end;) {
-            if (ReadBytes(GameOutputFile()).find("\nload: ") != std::string::npos) {
-                Sleep(300); // the plugin's first lines are lost meanwhile
-                break;
-            }
-            Sleep(20);
-        }
+        WaitForLoad();
+        Sleep(300); // the plugin's first lines are lost meanwhile
         CloseHandle(file);
+    });
+}
+
+std::thread HoldAfterLoad(const std::wstring& path, HANDLE viewer, DWORD fromMs, DWORD forMs) {
+    WriteBytes(GameOutputFile(), "");
+    return std::thread([=] {
+        WaitForLoad();
+        Sleep(fromMs);
+        CloseHandle(viewer);
+        HANDLE holder =
+            CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        EXPECT_NE(holder, INVALID_HANDLE_VALUE) << "the log could not be taken";
+        Sleep(forMs);
+        CloseHandle(holder);
     });
 }
 

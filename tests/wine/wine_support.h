@@ -59,6 +59,10 @@ inline const std::string kDefaultIni = "[Settings]\r\nIter=10000\r\nSleep=5\r\nO
 // Closes file once the game that runs now has reported its load, as a program
 // that held a file of the plugin's lets go of it mid-run.
 std::thread ReleaseOnceLoaded(HANDLE file);
+// From fromMs after the game that runs now reported its load, holds the file
+// at path for forMs sharing nothing, as a program that locks the log for a
+// while does; viewer, a handle of the test's own on it, is closed first.
+std::thread HoldAfterLoad(const std::wstring& path, HANDLE viewer, DWORD fromMs, DWORD forMs);
 
 // Each test starts with no log and a fresh game folder.
 class GameTest : public ::testing::Test {

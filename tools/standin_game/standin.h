@@ -38,6 +38,7 @@ struct StandinOptions {
     int armAfterMs = -1;                        // call VELQPlugin_Arm this long after the load
     std::vector<std::uint64_t> entries;         // the game's list; empty: no holder at all
     int toggleMs = 0;                           // empty and refill the list this often
+    bool entriesOnGuardPage = false;            // the list lies on a guard page (not with toggleMs)
     bool exitNormally = false;                  // ExitProcess, as a game that quits does
     int reportEveryMs = 0;                      // print thread count and private bytes this often
     bool bare = false; // in place of the plugin, the plainest form of its work (benchmarks)
@@ -60,6 +61,11 @@ bool ParseStandinOptions(int argc, wchar_t** argv, StandinOptions* options, std:
 bool GameMemoryCoversHolderSlot();
 void SetUpGameList(const StandinOptions& options);
 void SetListPresent(bool present); // for toggling
+// Counts the guard-page faults raised on the list's page by a handler placed
+// first in the chain, which only counts and passes them on: placed once the
+// plugin's own handler is in, so that it sees them before the plugin does.
+void CountGuardPageFaults();
+long GuardPageFaults();
 
 HWND CreateGameWindow(const StandinOptions& options);
 std::string DescribeWindow(HWND window);

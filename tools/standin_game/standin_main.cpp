@@ -140,7 +140,7 @@ static void RunGame(const StandinOptions& options, HMODULE plugin) {
     auto arm =
         reinterpret_cast<void (*)()>(plugin ? GetProcAddress(plugin, "VELQPlugin_Arm") : nullptr);
     ULONGLONG start = GetTickCount64(), nextToggle = options.toggleMs, nextReport = 0;
-    bool armed = false, present = true;
+    bool armed = false, present = true, counting = false;
     for (;;) {
         PumpMessages();
         ULONGLONG now = GetTickCount64() - start;
@@ -153,6 +153,12 @@ static void RunGame(const StandinOptions& options, HMODULE plugin) {
             if (arm) {
                 arm();
             }
+        }
+        // The plugin's watcher put its handler in at its first pass, within
+        // the load; by now ours goes before it.
+        if (options.entriesOnGuardPage && !counting && now >= 300) {
+            counting = true;
+            CountGuardPageFaults();
         }
         if (options.toggleMs > 0 && now >= nextToggle) {
             present = !present;
@@ -222,6 +228,9 @@ int wmain(int argc, wchar_t** argv) {
         Report("window-end: %s", DescribeWindow(window).c_str());
     }
     Report("threads-after: %d", CountOwnThreads());
+    if (options.entriesOnGuardPage) {
+        Report("guard-faults: %ld", GuardPageFaults());
+    }
     ReportPluginThreadStarts(plugin);
     std::fflush(stdout);
     if (options.exitNormally) {

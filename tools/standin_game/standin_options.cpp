@@ -53,6 +53,8 @@ bool ParseStandinOptions(int argc, wchar_t** argv, StandinOptions* options, std:
             options->bare = true;
         } else if (name == L"--fail-process-query") {
             options->faults.failProcessQuery = true;
+        } else if (name == L"--entries-on-guard-page") {
+            options->entriesOnGuardPage = true;
         } else if (name == L"--destroy-after-load") {
             options->destroyAfterLoad = true;
         } else if (name == L"--fail-documents") {
