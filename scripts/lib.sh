@@ -6,21 +6,26 @@ QS_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 QS_WINE=/usr/lib/wine/wine64
 QS_WINESERVER=/usr/lib/wine/wineserver
 
-# Builds the Windows side (DLL, stand-in game, Wine tests) and the native unit
-# tests. The DLL lands in dist/Data/VELQ/Plugins/Quellstone.dll.
-# Fails as soon as one build fails, also where the caller has no set -e.
+# Configures and builds the given builds of CMakePresets.json, the one
+# description of each: win (the DLL, the stand-in game, the Wine tests; the DLL
+# lands in dist/Data/VELQ/Plugins/Quellstone.dll), native (the unit tests) and
+# sanitize (the unit tests under the sanitizers). With no names, win and
+# native; --windows-only is win alone. Fails as soon as one build fails, also
+# where the caller has no set -e.
 qs_build() {
+  local presets=("$@")
+  [ $# -gt 0 ] || presets=(win native)
+  [ "${1:-}" != "--windows-only" ] || presets=(win)
   # A build folder that an older checkout configured for GCC is made afresh.
   if [ -f "$QS_ROOT/build/win/CMakeCache.txt" ] &&
     ! grep -q '^CMAKE_CXX_COMPILER:.*clang++-16' "$QS_ROOT/build/win/CMakeCache.txt"; then
     rm -rf "$QS_ROOT/build/win"
   fi
-  cmake -S "$QS_ROOT" -B "$QS_ROOT/build/win" -G Ninja \
-    -DCMAKE_TOOLCHAIN_FILE="$QS_ROOT/cmake/clang-mingw-w64-x86_64.cmake" >/dev/null || return 1
-  cmake --build "$QS_ROOT/build/win" || return 1
-  [ "${1:-}" != "--windows-only" ] || return 0
-  cmake -S "$QS_ROOT" -B "$QS_ROOT/build/native" -G Ninja >/dev/null || return 1
-  cmake --build "$QS_ROOT/build/native"
+  local preset
+  for preset in "${presets[@]}"; do
+    (cd "$QS_ROOT" && cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset") ||
+      return 1
+  done
 }
 
 # Makes a new prefix and keeps its wineserver alive until the script ends.
