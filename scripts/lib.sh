@@ -16,9 +16,12 @@ qs_build() {
   local presets=("$@")
   [ $# -gt 0 ] || presets=(win native)
   [ "${1:-}" != "--windows-only" ] || presets=(win)
-  # A build folder that an older checkout configured for GCC is made afresh.
+  # A build folder that an older checkout configured for GCC (with another
+  # toolchain file) is made afresh. The clang toolchain sets the compiler
+  # outside the cache, so the cache names only the toolchain file.
   if [ -f "$QS_ROOT/build/win/CMakeCache.txt" ] &&
-    ! grep -q '^CMAKE_CXX_COMPILER:.*clang++-16' "$QS_ROOT/build/win/CMakeCache.txt"; then
+    ! grep -q '^CMAKE_TOOLCHAIN_FILE:.*/clang-mingw-w64-x86_64\.cmake$' \
+      "$QS_ROOT/build/win/CMakeCache.txt"; then
     rm -rf "$QS_ROOT/build/win"
   fi
   local preset
@@ -49,6 +52,10 @@ qs_make_prefix() {
   "$@" "$QS_WINESERVER" "$persist"
   # A 64-bit-only Wine reports that it has no 32-bit rundll32; that is fine.
   "$@" "$QS_WINE" wineboot -i >/dev/null 2>&1 || true
+  # Wine draws the caption buttons of a framed window with the Marlett font
+  # (from fonts-wine), but this Wine does not look in its own fonts folder for
+  # it: without a copy in the prefix the buttons show as the letters "0 1 r".
+  cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
   # A program that crashes ends at once with a backtrace on the console,
   # instead of waiting for someone to close Wine's crash dialog.
   "$@" "$QS_WINE" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \

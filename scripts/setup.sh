@@ -4,8 +4,8 @@
 set -euo pipefail
 
 # fonts-wine: Wine's own fonts, among them Marlett, which draws the caption
-# buttons of a framed window (the demo's screenshots); without it they show as
-# letters.
+# buttons of a framed window (the demo's screenshots; lib.sh puts a copy into
+# each throwaway prefix); without it they show as letters.
 packages=(
   cmake ninja-build g++ libgtest-dev googletest
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 clang-16 lld-16 llvm-16
