@@ -6,21 +6,29 @@ QS_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 QS_WINE=/usr/lib/wine/wine64
 QS_WINESERVER=/usr/lib/wine/wineserver
 
-# Builds the Windows side (DLL, stand-in game, Wine tests) and the native unit
-# tests. The DLL lands in dist/Data/VELQ/Plugins/Quellstone.dll.
-# Fails as soon as one build fails, also where the caller has no set -e.
+# Configures and builds the given builds of CMakePresets.json, the one
+# description of each: win (the DLL, the stand-in game, the Wine tests; the DLL
+# lands in dist/Data/VELQ/Plugins/Quellstone.dll), native (the unit tests) and
+# sanitize (the unit tests under the sanitizers). With no names, win and
+# native; --windows-only is win alone. Fails as soon as one build fails, also
+# where the caller has no set -e.
 qs_build() {
-  # A build folder that an older checkout configured for GCC is made afresh.
+  local presets=("$@")
+  [ $# -gt 0 ] || presets=(win native)
+  [ "${1:-}" != "--windows-only" ] || presets=(win)
+  # A build folder that an older checkout configured for GCC (with another
+  # toolchain file) is made afresh. The clang toolchain sets the compiler
+  # outside the cache, so the cache names only the toolchain file.
   if [ -f "$QS_ROOT/build/win/CMakeCache.txt" ] &&
-    ! grep -q '^CMAKE_CXX_COMPILER:.*clang++-16' "$QS_ROOT/build/win/CMakeCache.txt"; then
+    ! grep -q '^CMAKE_TOOLCHAIN_FILE:.*/clang-mingw-w64-x86_64\.cmake$' \
+      "$QS_ROOT/build/win/CMakeCache.txt"; then
     rm -rf "$QS_ROOT/build/win"
   fi
-  cmake -S "$QS_ROOT" -B "$QS_ROOT/build/win" -G Ninja \
-    -DCMAKE_TOOLCHAIN_FILE="$QS_ROOT/cmake/clang-mingw-w64-x86_64.cmake" >/dev/null || return 1
-  cmake --build "$QS_ROOT/build/win" || return 1
-  [ "${1:-}" != "--windows-only" ] || return 0
-  cmake -S "$QS_ROOT" -B "$QS_ROOT/build/native" -G Ninja >/dev/null || return 1
-  cmake --build "$QS_ROOT/build/native"
+  local preset
+  for preset in "${presets[@]}"; do
+    (cd "$QS_ROOT" && cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset") ||
+      return 1
+  done
 }
 
 # Makes a new prefix and keeps its wineserver alive until the script ends.
@@ -44,6 +52,10 @@ qs_make_prefix() {
   "$@" "$QS_WINESERVER" "$persist"
   # A 64-bit-only Wine reports that it has no 32-bit rundll32; that is fine.
   "$@" "$QS_WINE" wineboot -i >/dev/null 2>&1 || true
+  # Wine draws the caption buttons of a framed window with the Marlett font
+  # (from fonts-wine), but this Wine does not look in its own fonts folder for
+  # it: without a copy in the prefix the buttons show as the letters "0 1 r".
+  cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
   # A program that crashes ends at once with a backtrace on the console,
   # instead of waiting for someone to close Wine's crash dialog.
   "$@" "$QS_WINE" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \

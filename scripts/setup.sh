@@ -3,10 +3,13 @@
 # machine. Safe to run again: it only calls apt when something is missing.
 set -euo pipefail
 
+# fonts-wine: Wine's own fonts, among them Marlett, which draws the caption
+# buttons of a framed window (the demo's screenshots; lib.sh puts a copy into
+# each throwaway prefix); without it they show as letters.
 packages=(
   cmake ninja-build g++ libgtest-dev googletest
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 clang-16 lld-16 llvm-16
-  wine wine64 xvfb xauth x11-utils imagemagick zip unzip debootstrap tzdata
+  wine wine64 fonts-wine xvfb xauth x11-utils imagemagick zip unzip debootstrap tzdata
 )
 
 missing=()
@@ -45,7 +48,7 @@ if [ ! -e "$wine10_root/.complete" ]; then
     mkdir -p "$(dirname "$wine10_root")"
     # The machine's own Debian mirror, as apt is set up here.
     mirror=$(sed -n 's/^URIs: *//p' /etc/apt/sources.list.d/debian.sources 2>/dev/null | head -n 1)
-    echo "setup: making a Debian 13 root with Wine 10 in $wine10_root (once, about two minutes)"
+    echo "setup: making a Debian 13 root with Wine 10 in $wine10_root (once, about a minute with a fast mirror)"
     debootstrap --variant=minbase --include=wine,wine64,xvfb,xauth,tzdata trixie "$partial" $mirror \
       >"/tmp/quellstone-debootstrap.log" 2>&1 ||
       { echo "setup: debootstrap failed, see /tmp/quellstone-debootstrap.log" >&2; exit 1; }

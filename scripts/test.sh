@@ -9,21 +9,19 @@ bash scripts/setup.sh
 source scripts/lib.sh
 qs_need_display "$0" "$@"
 
-qs_build
-cmake -S . -B build/sanitize -G Ninja -DQS_SANITIZE=ON >/dev/null
-cmake --build build/sanitize --target unit_tests
+qs_build win native sanitize
 qs_wine_start
 qs_keep_desktop "$QS_WINE"
 status=0
-ctest --test-dir build/native --output-on-failure || status=1
-ctest --test-dir build/sanitize --output-on-failure || status=1
+ctest --preset native || status=1
+ctest --preset sanitize || status=1
 echo "== Wine tests under $("$QS_WINE" --version)"
-ctest --test-dir build/win --output-on-failure || status=1
+ctest --preset win || status=1
 "$QS_WINESERVER" -k >/dev/null 2>&1 || true # Wine 8's processes end here
 # The same Wine suite under Wine 10, the Wine that Proton builds on. The
 # release checks use no Wine and run once.
 if qs_have_wine10; then
-  qs_wine10_run ctest --test-dir build/win --output-on-failure -E '^release_' || status=1
+  qs_wine10_run ctest --preset win -E '^release_' || status=1
 elif [ "${CI:-}" = true ]; then
   echo "Wine 10 is missing (scripts/setup.sh makes it, as root): failing" >&2
   status=1
