@@ -129,6 +129,14 @@ TEST_F(Load, AWindowOnAnotherThreadIsChangedFromWhatTheGameMadeOfItMeanwhile) {
     EXPECT_EQ(Count(log, "[QS] Borderless applied."), 0u);
     EXPECT_EQ(Count(log, "[QS] All threads started."), 1u);
 
+    // The system refuses the hook that carries the change: the window stays
+    // as the game made it, with no line, and the game goes on.
+    run = RunGame(game, L"--window --loader-thread waits --fail-hook --run-ms 300");
+    EXPECT_EQ(run.Value("window-end"), run.Value("window-before"));
+    log = LogMessages();
+    EXPECT_EQ(Count(log, "[QS] Borderless applied."), 0u);
+    EXPECT_EQ(Count(log, "[QS] All threads started."), 1u);
+
     // A thread that takes messages while it waits for the loader answers
     // while the load waits for it: when the load ended before its wait ran
     // out, the change was made within it, so its line comes first. (On a

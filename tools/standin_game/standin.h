@@ -21,6 +21,7 @@ struct Faults {
     long long tickSpeed = 1;              // and runs this many times as fast
     bool failDocuments = false;           // SHGetFolderPathW
     bool failExePath = false;             // GetModuleFileNameW
+    bool failHook = false;                // SetWindowsHookExW
 };
 
 struct StandinOptions {

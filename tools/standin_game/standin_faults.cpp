@@ -97,6 +97,11 @@ static DWORD WINAPI RefusingModuleFileName(HMODULE, LPWSTR name, DWORD size) {
     return 0;
 }
 
+static HHOOK WINAPI RefusingHook(int, HOOKPROC, HINSTANCE, DWORD) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+}
+
 void InstallFaults(HMODULE plugin, const Faults& told) {
     faults = told;
     tickAtInstall = GetTickCount64();
@@ -123,6 +128,9 @@ void InstallFaults(HMODULE plugin, const Faults& told) {
     }
     if (faults.failDocuments) {
         hook("shell32.dll", "SHGetFolderPathW", reinterpret_cast<const void*>(RefusingFolderPath));
+    }
+    if (faults.failHook) {
+        hook("user32.dll", "SetWindowsHookExW", reinterpret_cast<const void*>(RefusingHook));
     }
     if (faults.failExePath) {
         hook("kernel32.dll", "GetModuleFileNameW",

@@ -61,6 +61,8 @@ bool ParseStandinOptions(int argc, wchar_t** argv, StandinOptions* options, std:
             options->faults.failDocuments = true;
         } else if (name == L"--fail-exe-path") {
             options->faults.failExePath = true;
+        } else if (name == L"--fail-hook") {
+            options->faults.failHook = true;
         } else if (!value(&text)) {
             ok = false;
         } else if (name == L"--plugin") {
