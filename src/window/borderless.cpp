@@ -121,6 +121,11 @@ void ApplyBorderless() noexcept {
         return;
     }
     DWORD windowThread = GetWindowThreadProcessId(window, nullptr);
+    if (windowThread == 0) {
+        // Gone since it was found. A hook for thread 0 would be one on every
+        // program of the desktop.
+        return;
+    }
     if (windowThread == GetCurrentThreadId()) {
         MakeBorderless(window); // the loader's own window: nothing to wait for
         return;
