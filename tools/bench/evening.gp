@@ -4,6 +4,7 @@
 # Given: data (folder of evening-*.txt), out, label, hours.
 set terminal pngcairo size 1280,900 font "DejaVu Sans,11"
 set output out
+set termoption noenhanced
 stats data."/evening-process.txt" using 2 nooutput
 memtop = STATS_max * 1.15
 stats data."/evening-process.txt" using 3 nooutput

@@ -88,6 +88,7 @@ frame_case() { # case name, its words in the table, options
   if [ "$others" -gt 10 ] || [ "$spread" -gt 5 ]; then
     verdict="no verdict: the machine was not quiet (other processes took $others % of a core"
     verdict="$verdict during the runs; the game-alone runs' p99 differed by $spread %)"
+    frame_picture_note=", machine not quiet: no verdict"
   elif awk -v a="$a99" -v p="$p99" 'BEGIN { exit !(p <= a * 1.05) }' && [ "$plate" -le "$alate" ]; then
     verdict="no frame lost: p99 within 5 % of the game alone and no extra late frame"
   else
@@ -96,7 +97,7 @@ frame_case() { # case name, its words in the table, options
   frame_verdicts+=("- Frames, $words: $verdict.")
 }
 
-frame_verdicts=()
+frame_verdicts=() frame_picture_note=""
 frame_case main "main thread alone"
 frame_case busy "game busy on every core" --busy-threads "$busy_threads"
 echo
@@ -111,5 +112,5 @@ for setting in main busy; do
         >"$QS_SCRATCH/curve-$setting-$kind.txt"
   done
 done
-gnuplot -e "data='$QS_SCRATCH'; out='docs/bench-frames.png'; label='$label'" \
+gnuplot -e "data='$QS_SCRATCH'; out='docs/bench-frames.png'; label='$label$frame_picture_note'" \
   -e "late=$(awk -v p="$frame_period_ms" 'BEGIN { print 1.5 * p }')" tools/bench/frames.gp
