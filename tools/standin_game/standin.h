@@ -17,8 +17,9 @@ struct Faults {
     int failTrimCall = 0;                 // its n-th SetProcessWorkingSetSize fails
     long long freeBytes = kSystemAnswers; // ullAvailPhys it is told; -1: the query fails
     bool failProcessQuery = false;        // K32GetProcessMemoryInfo
-    long long tickStart = -1;             // its GetTickCount64 starts here, when 0 or more,
-    long long tickSpeed = 1;              // and runs this many times as fast
+    long long tickStart = -1;             // its GetTickCount64 starts here (-1: the real one),
+    long long tickSpeed = 1;              // and runs this many times as fast;
+    long long sleepSpeed = 1;             // its Sleep lasts this many times shorter
     bool failDocuments = false;           // SHGetFolderPathW
     bool failExePath = false;             // GetModuleFileNameW
 };
@@ -80,6 +81,9 @@ HMODULE LoadPlugin(const StandinOptions& options);
 bool HookImport(HMODULE plugin, const char* dll, const char* name, const void* replacement);
 // Makes the plugin's own calls to the system answer as told (standin_faults.cpp).
 void InstallFaults(HMODULE plugin, const Faults& faults);
+// What the plugin's GetTickCount64 answers now, told to run fast or not.
+ULONGLONG PluginTickCount();
+ULONGLONG PluginClockStart(); // what it answered at the load
 
 // The game's render loop (standin_frames.cpp): frames at 120 a second, each
 // frame's work timed.

@@ -41,6 +41,7 @@ bool HookImport(HMODULE plugin, const char* dll, const char* name, const void* r
 static Faults faults;
 static LONG threadCalls = 0, trimCalls = 0;
 static ULONGLONG tickAtInstall = 0;
+static LARGE_INTEGER counterAtInstall = {}, counterFrequency = {};
 
 static HANDLE WINAPI RefusingCreateThread(LPSECURITY_ATTRIBUTES security, SIZE_T stack,
                                           LPTHREAD_START_ROUTINE start, LPVOID parameter,
@@ -52,22 +53,70 @@ static HANDLE WINAPI RefusingCreateThread(LPSECURITY_ATTRIBUTES security, SIZE_T
     return CreateThread(security, stack, start, parameter, flags, id);
 }
 
-// The plugin's clock: from tickStart on, tickSpeed times as fast as the real one.
-static ULONGLONG WINAPI PluginTickCount64() {
-    return faults.tickStart + (GetTickCount64() - tickAtInstall) * faults.tickSpeed;
+// The plugin's clock: from tickStart (or the real tick count at the load) on,
+// tickSpeed times as fast as the real one. Counted from the performance
+// counter, so that a clock that runs fast still moves in steps of a game
+// millisecond or so, not of tickSpeed of them.
+ULONGLONG PluginClockStart() {
+    return faults.tickStart >= 0 ? faults.tickStart : tickAtInstall;
 }
 
-static BOOL WINAPI ReportedTrim(HANDLE process, SIZE_T minimum, SIZE_T maximum) {
-    bool fails = InterlockedIncrement(&trimCalls) == faults.failTrimCall;
-    Report("trim: tick=%llu min=0x%llX max=0x%llX ok=%d",
-           faults.tickStart >= 0 ? PluginTickCount64() : GetTickCount64(),
-           static_cast<unsigned long long>(minimum), static_cast<unsigned long long>(maximum),
-           fails ? 0 : 1);
-    if (fails) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
+ULONGLONG PluginTickCount() {
+    if (counterFrequency.QuadPart == 0) { // no plugin loaded: its clock would be the real one
+        return GetTickCount64();
     }
-    return SetProcessWorkingSetSize(process, minimum, maximum);
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    auto elapsedUs = static_cast<ULONGLONG>((now.QuadPart - counterAtInstall.QuadPart) * 1000000.0 /
+                                            counterFrequency.QuadPart);
+    return PluginClockStart() + elapsedUs * faults.tickSpeed / 1000;
+}
+
+static ULONGLONG WINAPI PluginTickCount64() {
+    return PluginTickCount();
+}
+
+// Sleeps at least this long on the plugin's clock are reported when they end:
+// the memory monitor's pause between two passes is the only one, so each such
+// line marks a pass.
+constexpr DWORD kReportedSleepMs = 1000;
+
+// The real length of a sleep of ms on the plugin's clock: ms / sleepSpeed,
+// rounded up to whole milliseconds. A short sleep (the watcher's 10 ms, the
+// worker's 5) thus still gives the core away for a millisecond instead of
+// turning into a spin of Sleep(0) that would starve the machine; its thread
+// just runs slower on the plugin's clock than it would at full speed. 0 stays
+// 0 (a yield, as the player asked), INFINITE stays INFINITE.
+static DWORD RealSleepMs(DWORD ms) {
+    if (ms == 0 || ms == INFINITE) {
+        return ms;
+    }
+    return static_cast<DWORD>((ms + faults.sleepSpeed - 1) / faults.sleepSpeed);
+}
+
+// Sleep is all the plugin waits on while it runs; its one other wait, the
+// load's for the borderless helper, is over before the fast time starts and
+// keeps its real length.
+static void WINAPI FastSleep(DWORD ms) {
+    ULONGLONG from = PluginTickCount();
+    Sleep(RealSleepMs(ms));
+    if (ms >= kReportedSleepMs && ms != INFINITE) {
+        Report("sleep: ms=%lu from=%llu to=%llu", ms, from, PluginTickCount());
+    }
+}
+
+// Reported with the plugin's clock when it asked (tick) and when the answer
+// goes back to it (done): the next trim is due 120 s after about the latter.
+static BOOL WINAPI ReportedTrim(HANDLE process, SIZE_T minimum, SIZE_T maximum) {
+    ULONGLONG tick = PluginTickCount();
+    bool fails = InterlockedIncrement(&trimCalls) == faults.failTrimCall;
+    BOOL trimmed = fails ? FALSE : SetProcessWorkingSetSize(process, minimum, maximum);
+    DWORD error = fails ? ERROR_ACCESS_DENIED : GetLastError();
+    Report("trim: tick=%llu min=0x%llX max=0x%llX ok=%d done=%llu", tick,
+           static_cast<unsigned long long>(minimum), static_cast<unsigned long long>(maximum),
+           fails ? 0 : 1, PluginTickCount());
+    SetLastError(error);
+    return trimmed;
 }
 
 static BOOL WINAPI ToldMemoryStatus(MEMORYSTATUSEX* status) {
@@ -100,6 +149,8 @@ static DWORD WINAPI RefusingModuleFileName(HMODULE, LPWSTR name, DWORD size) {
 void InstallFaults(HMODULE plugin, const Faults& told) {
     faults = told;
     tickAtInstall = GetTickCount64();
+    QueryPerformanceFrequency(&counterFrequency);
+    QueryPerformanceCounter(&counterAtInstall);
     auto hook = [plugin](const char* dll, const char* name, const void* replacement) {
         if (!HookImport(plugin, dll, name, replacement)) {
             Report("faults: the plugin does not import %s", name);
@@ -108,8 +159,11 @@ void InstallFaults(HMODULE plugin, const Faults& told) {
     if (faults.failThreadCall > 0) {
         hook("kernel32.dll", "CreateThread", reinterpret_cast<const void*>(RefusingCreateThread));
     }
-    if (faults.tickStart >= 0) {
+    if (faults.tickStart >= 0 || faults.tickSpeed != 1) {
         hook("kernel32.dll", "GetTickCount64", reinterpret_cast<const void*>(PluginTickCount64));
+    }
+    if (faults.sleepSpeed != 1) {
+        hook("kernel32.dll", "Sleep", reinterpret_cast<const void*>(FastSleep));
     }
     // Every trim is reported, failing or not.
     hook("kernel32.dll", "SetProcessWorkingSetSize", reinterpret_cast<const void*>(ReportedTrim));

@@ -2,6 +2,7 @@
 // 2 for bad options, 3 when its memory layout is not what the plugin expects.
 #include "standin.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <psapi.h>
@@ -14,12 +15,17 @@ std::string Narrow(const std::wstring& text) {
     return out;
 }
 
+// One write per line: the plugin's threads report too (trims, sleeps), and
+// two lines written at once must not run into each other.
 void Report(const char* format, ...) {
+    char line[1024];
     va_list args;
     va_start(args, format);
-    std::vprintf(format, args);
+    int length = std::vsnprintf(line, sizeof line - 1, format, args);
     va_end(args);
-    std::printf("\n");
+    length = length < 0 ? 0 : std::min<int>(length, sizeof line - 2);
+    line[length] = '\n';
+    std::fwrite(line, 1, length + 1, stdout);
     std::fflush(stdout);
 }
 
@@ -103,7 +109,54 @@ static void ReportPluginThreadStarts(HMODULE plugin) {
     Report("plugin-thread-starts:%s", starts.c_str());
 }
 
+// The handles this process holds. Wine 8 answers GetProcessHandleCount with 0
+// whatever is open; the system's table of all handles, which it does fill in,
+// is counted then.
+static DWORD CountOwnHandles() {
+    DWORD count = 0;
+    if (GetProcessHandleCount(GetCurrentProcess(), &count) && count > 0) {
+        return count;
+    }
+    struct Entry { // SYSTEM_HANDLE_TABLE_ENTRY_INFO
+        ULONG process;
+        UCHAR type, flags;
+        USHORT handle;
+        void* object;
+        ACCESS_MASK access;
+    };
+    struct Table {
+        ULONG count;
+        Entry entries[1];
+    };
+    using Query = LONG(WINAPI*)(ULONG, void*, ULONG, ULONG*);
+    auto query = reinterpret_cast<Query>(
+        GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation"));
+    constexpr ULONG kSystemHandleInformation = 16;
+    constexpr LONG kInfoLengthMismatch = static_cast<LONG>(0xC0000004);
+    std::vector<std::uint8_t> buffer(1 << 20);
+    LONG status = kInfoLengthMismatch;
+    for (int tries = 0; query != nullptr && status == kInfoLengthMismatch && tries < 6; ++tries) {
+        ULONG needed = 0;
+        status = query(kSystemHandleInformation, buffer.data(), static_cast<ULONG>(buffer.size()),
+                       &needed);
+        if (status == kInfoLengthMismatch) {
+            buffer.resize(std::max<std::size_t>(buffer.size() * 2, needed + 65536));
+        }
+    }
+    if (status != 0) {
+        return 0;
+    }
+    const auto* table = reinterpret_cast<const Table*>(buffer.data());
+    for (ULONG i = 0; i < table->count; ++i) {
+        count += table->entries[i].process == GetCurrentProcessId();
+    }
+    return count;
+}
+
+// New figures go at the end of the line, so that readers of the older ones
+// keep working. game-ms is the plugin's clock, which may run fast.
 static void ReportProcess() {
+    DWORD handles = CountOwnHandles(); // before the survey opens any
     PROCESS_MEMORY_COUNTERS_EX counters = {};
     K32GetProcessMemoryInfo(GetCurrentProcess(),
                             reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof counters);
@@ -113,10 +166,11 @@ static void ReportProcess() {
     double mainCpuMs = 0, otherCpuMs = 0;
     int threads = SurveyThreads(&mainCpuMs, &otherCpuMs);
     Report("process: threads=%d ws-kb=%llu pf-kb=%llu free-mb=%llu main-cpu-ms=%.1f "
-           "other-cpu-ms=%.1f",
+           "other-cpu-ms=%.1f handles=%lu game-ms=%llu",
            threads, static_cast<unsigned long long>(counters.WorkingSetSize / 1024),
            static_cast<unsigned long long>(counters.PagefileUsage / 1024),
-           static_cast<unsigned long long>(memory.ullAvailPhys >> 20), mainCpuMs, otherCpuMs);
+           static_cast<unsigned long long>(memory.ullAvailPhys >> 20), mainCpuMs, otherCpuMs,
+           handles, PluginTickCount());
 }
 
 static void PumpMessages() {
@@ -229,6 +283,11 @@ int wmain(int argc, wchar_t** argv) {
         Report("window-after: %s", DescribeWindow(window).c_str());
     }
     RunGame(options, plugin);
+    // How much of the plugin's time the run covered, its clock told to run
+    // fast or not.
+    if (plugin != nullptr) {
+        Report("plugin-clock: start=%llu end=%llu", PluginClockStart(), PluginTickCount());
+    }
     if (window != nullptr) {
         Report("window-end: %s", DescribeWindow(window).c_str());
     }

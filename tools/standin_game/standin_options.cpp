@@ -123,7 +123,10 @@ bool ParseStandinOptions(int argc, wchar_t** argv, StandinOptions* options, std:
         } else if (name == L"--tick-start") {
             ok = ParseNumber(text, &options->faults.tickStart);
         } else if (name == L"--tick-speed") {
-            ok = ParseNumber(text, &options->faults.tickSpeed);
+            ok = ParseNumber(text, &options->faults.tickSpeed) && options->faults.tickSpeed >= 1;
+        } else if (name == L"--game-speed") { // the plugin's clock and its sleeps
+            ok = ParseNumber(text, &number) && number >= 1;
+            options->faults.tickSpeed = options->faults.sleepSpeed = number;
         } else if (name == L"--report-every-ms") {
             ok = ParseNumber(text, &number);
             options->reportEveryMs = int(number);
