@@ -47,6 +47,10 @@ frame_run() {
     exit 1
   fi
   sed -n 's/^frame-work-us: //p' "$out.log" | tr ' ' '\n' | sed '/^$/d' >"$out"
+  if [ "$(wc -l <"$out")" -ne "$(sed -n 's/^frames: counted=\([0-9]*\).*/\1/p' "$out.log")" ]; then
+    echo "bench: a frames run reported fewer work times than it counted" >&2
+    exit 1
+  fi
 }
 
 # Median, p99, p99.9 (nearest rank) and late frames of the work times in the

@@ -105,18 +105,22 @@ void RunFrame() {
 }
 
 // The counted frames' work times, in microseconds, for the benchmark to sort
-// and draw; and their count and the late ones (work over 1.5 frame periods).
+// and draw, a hundred to a line (a report line holds at most 1 KiB); then
+// their count and the late ones (work over 1.5 frame periods).
 void ReportFrames() {
     if (frameOptions.workUnits <= 0) {
         return;
     }
     int late = 0;
     std::string times;
-    for (float ms : workMs) {
-        late += ms > 1.5 * kFramePeriodMs;
-        times += ' ' + std::to_string(static_cast<int>(ms * 1000 + 0.5));
+    for (std::size_t i = 0; i < workMs.size(); ++i) {
+        late += workMs[i] > 1.5 * kFramePeriodMs;
+        times += ' ' + std::to_string(static_cast<int>(workMs[i] * 1000 + 0.5));
+        if (i % 100 == 99 || i + 1 == workMs.size()) {
+            Report("frame-work-us:%s", times.c_str());
+            times.clear();
+        }
     }
     Report("frames: counted=%zu late=%d busy-threads=%d work-units=%lld", workMs.size(), late,
            frameOptions.busyThreads, frameOptions.workUnits);
-    Report("frame-work-us:%s", times.c_str());
 }
