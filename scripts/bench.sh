@@ -1,12 +1,20 @@
 #!/usr/bin/env bash
-# Prints the benchmark table: every figure beside the least the same work can
-# cost (its floor), measured in the same run, and their ratio. Takes about four
-# minutes. Nothing here passes or fails on time.
+# Prints the benchmark table, in markdown under a line that names the commit,
+# the Wine and the cores it measured: every figure beside the least the same
+# work can cost (its floor), measured in the same run, and their ratio; the
+# game's frames alone and with the plugin, with a verdict when the machine was
+# quiet. Draws docs/bench-frames.png and docs/bench-evening.png. Takes about
+# nine minutes. Nothing here passes or fails on time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 source scripts/lib.sh
 qs_need_display "$0" "$@"
+
+# The label, taken before anything is drawn into docs/.
+label="commit $(git rev-parse --short HEAD)"
+[ -z "$(git status --porcelain --untracked-files=no)" ] || label="$label+dirty"
+label="$label, $("$QS_WINE" --version), $(nproc) cores"
 
 qs_build >/dev/null
 qs_wine_start >/dev/null
@@ -21,6 +29,8 @@ median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 row() { awk -v w="$1" -v u="$2" -v a="$3" -v b="$4" \
   'BEGIN { printf "| %s | %.4g %s | %.4g %s | %.2f |\n", w, a, u, b, u, a / b }'; }
 
+echo "_Measured by scripts/bench.sh on $label, $(date -u '+%Y-%m-%d')._"
+echo
 echo "| Figure | Quellstone | Floor | Ratio |"
 echo "|---|---|---|---|"
 build/native/bin/bench_native
@@ -69,3 +79,6 @@ for i in 1 2 3; do
 done
 row "Plugin threads idle (unarmed), % of one core, median of 3 x 20 s vs three bare threads (Wine)" \
   "%" "$(median <"$QS_SCRATCH/idle-plugin.txt")" "$(median <"$QS_SCRATCH/idle-bare.txt")"
+
+source tools/bench/frames.sh
+source tools/bench/evening.sh

@@ -25,6 +25,12 @@ struct Faults {
     bool failHook = false;                // SetWindowsHookExW
 };
 
+// The game's render loop (benchmarks): none unless workUnits is above 0.
+struct FrameOptions {
+    long long workUnits = 0; // the same work in every frame
+    int busyThreads = 0;     // threads that keep the game's other cores busy
+};
+
 struct StandinOptions {
     std::wstring pluginPath; // default: <exe folder>\Data\VELQ\Plugins\Quellstone.dll
     bool hostIsNull = false; // pass a null HostInterface pointer
@@ -54,6 +60,13 @@ struct StandinOptions {
     bool rectAfterLoadSet = false;
     bool destroyAfterLoad = false;
     Faults faults;
+    // Benchmarks: a list of this many empty entries in place of entries, with
+    // the last one present when presentLast; the render loop; the calibration
+    // of its work (print the work units that take this many us, and quit).
+    long long listSize = -1;
+    bool presentLast = false;
+    FrameOptions frames;
+    int calibrateFrameUs = 0;
 };
 
 bool ParseStandinOptions(int argc, wchar_t** argv, StandinOptions* options, std::string* error);
@@ -86,6 +99,13 @@ void InstallFaults(HMODULE plugin, const Faults& faults);
 // What the plugin's GetTickCount64 answers now, told to run fast or not.
 ULONGLONG PluginTickCount();
 ULONGLONG PluginClockStart(); // what it answered at the load
+
+// The game's render loop (standin_frames.cpp): frames at 120 a second, each
+// frame's work timed.
+void CalibrateFrameWork(int workUs);
+void StartFrames(const FrameOptions& options);
+void RunFrame(); // one frame: its work, then the wait for the next deadline
+void ReportFrames();
 
 // What the plugin's load and its idle threads must do, done bare.
 void BareLoad();

@@ -195,6 +195,9 @@ static void RunGame(const StandinOptions& options, HMODULE plugin) {
         reinterpret_cast<void (*)()>(plugin ? GetProcAddress(plugin, "VELQPlugin_Arm") : nullptr);
     ULONGLONG start = GetTickCount64(), nextToggle = options.toggleMs, nextReport = 0;
     bool armed = false, present = true, counting = false;
+    if (options.frames.workUnits > 0) {
+        StartFrames(options.frames);
+    }
     for (;;) {
         PumpMessages();
         ULONGLONG now = GetTickCount64() - start;
@@ -223,8 +226,13 @@ static void RunGame(const StandinOptions& options, HMODULE plugin) {
             ReportProcess();
             nextReport += options.reportEveryMs;
         }
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+        if (options.frames.workUnits > 0) {
+            RunFrame();
+        } else {
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+        }
     }
+    ReportFrames();
 }
 
 // Many games make their window on the main thread and hand the plugins to a
@@ -256,6 +264,10 @@ int wmain(int argc, wchar_t** argv) {
     if (!ParseStandinOptions(argc, argv, &options, &error)) {
         std::fprintf(stderr, "Duskhaven: %s\n", error.c_str());
         return 2;
+    }
+    if (options.calibrateFrameUs > 0) {
+        CalibrateFrameWork(options.calibrateFrameUs);
+        return 0;
     }
     if (!GameMemoryCoversHolderSlot()) {
         std::fprintf(stderr, "Duskhaven: game memory does not cover the list's holder slot\n");

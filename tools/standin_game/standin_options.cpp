@@ -51,6 +51,8 @@ bool ParseStandinOptions(int argc, wchar_t** argv, StandinOptions* options, std:
             options->exitNormally = true;
         } else if (name == L"--bare") {
             options->bare = true;
+        } else if (name == L"--present-last") {
+            options->presentLast = true;
         } else if (name == L"--fail-process-query") {
             options->faults.failProcessQuery = true;
         } else if (name == L"--entries-on-guard-page") {
@@ -102,6 +104,17 @@ bool ParseStandinOptions(int argc, wchar_t** argv, StandinOptions* options, std:
         } else if (name == L"--entries") {
             ok = ParseList(text, &list);
             options->entries.assign(list.begin(), list.end());
+        } else if (name == L"--list-size") {
+            ok = ParseNumber(text, &options->listSize) && options->listSize >= 0 &&
+                 options->listSize <= 0xFFFFFFFFll;
+        } else if (name == L"--frame-work-units") {
+            ok = ParseNumber(text, &options->frames.workUnits);
+        } else if (name == L"--busy-threads") {
+            ok = ParseNumber(text, &number);
+            options->frames.busyThreads = int(number);
+        } else if (name == L"--calibrate-frame-us") {
+            ok = ParseNumber(text, &number);
+            options->calibrateFrameUs = int(number);
         } else if (name == L"--toggle-ms") {
             ok = ParseNumber(text, &number);
             options->toggleMs = int(number);
@@ -133,6 +146,12 @@ bool ParseStandinOptions(int argc, wchar_t** argv, StandinOptions* options, std:
         if (!ok) {
             *error = "bad option " + Narrow(name);
             return false;
+        }
+    }
+    if (options->listSize >= 0) {
+        options->entries.assign(static_cast<std::size_t>(options->listSize), 0);
+        if (options->presentLast && !options->entries.empty()) {
+            options->entries.back() = 7;
         }
     }
     return true;
