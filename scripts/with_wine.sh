@@ -4,8 +4,8 @@
 # there is none) and Wine's desktop kept up; all of it goes when the command
 # ends. --wine10 runs it under Wine 10 in its root instead (as root). Builds
 # nothing: build first (cmake --build --preset win).
-#   bash scripts/with_wine.sh ctest --preset win -R 'LoadTest\.'
-#   bash scripts/with_wine.sh --wine10 ctest --preset win -R 'LoadTest\.'
+#   bash scripts/with_wine.sh ctest --preset win -R 'Load\.'
+#   bash scripts/with_wine.sh --wine10 ctest --preset win -R 'Load\.'
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib.sh

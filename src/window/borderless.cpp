@@ -6,14 +6,14 @@
 #include <windows.h>
 
 // The first top-level window titled "Duskhaven" that belongs to the game
-// itself: a window of another program with that title (Explorer showing the
-// game's folder, say) is never touched.
-static HWND FindGameWindow() {
+// itself, and its thread, from one answer: a window of another program with
+// that title (Explorer showing the game's folder, say) is never touched.
+static HWND FindGameWindow(DWORD* thread) {
     HWND window = nullptr;
     while ((window = FindWindowExW(nullptr, window, nullptr, L"Duskhaven")) != nullptr) {
         DWORD process = 0;
-        GetWindowThreadProcessId(window, &process);
-        if (process == GetCurrentProcessId()) {
+        *thread = GetWindowThreadProcessId(window, &process);
+        if (process == GetCurrentProcessId() && *thread != 0) {
             return window;
         }
     }
@@ -45,15 +45,15 @@ static void MakeBorderless(HWND window) {
 // there, and the event the load waits on. Whoever takes the hook out of
 // pendingHook (the hook itself, once it has run, or the load, once the change
 // is done or cannot come) removes it.
-static HWND pendingWindow = nullptr;
+static std::atomic<HWND> pendingWindow{nullptr};
 static std::atomic<HHOOK> pendingHook{nullptr};
 static std::atomic<bool> changeTaken{false};
-static HANDLE changeDone = nullptr;
+static std::atomic<HANDLE> changeDone{nullptr};
 static std::atomic<int> changeDoneUsers{0}; // the load and the hook: the last one closes it
 
 static void ReleaseChangeDone() {
     if (changeDoneUsers.fetch_sub(1) == 1) {
-        CloseHandle(changeDone);
+        CloseHandle(changeDone.load());
     }
 }
 
@@ -65,11 +65,16 @@ static void RemovePendingHook() {
 
 // Runs on the window's thread as it takes its next message. Reading and
 // writing there, the change starts from the window as the game left it at that
-// moment: styles it set, a size it chose, an enabled state, all kept.
+// moment: styles it set, a size it chose, an enabled state, all kept. A window
+// that is no longer this thread's (destroyed, its handle since given to
+// another) is left alone.
 static LRESULT CALLBACK ChangeOnWindowThread(int code, WPARAM wParam, LPARAM lParam) noexcept {
     if (code >= 0 && !changeTaken.exchange(true)) {
-        MakeBorderless(pendingWindow);
-        SetEvent(changeDone);
+        HWND window = pendingWindow.load();
+        if (GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId()) {
+            MakeBorderless(window);
+        }
+        SetEvent(changeDone.load());
         ReleaseChangeDone();
         RemovePendingHook();
     }
@@ -84,19 +89,18 @@ static LRESULT CALLBACK ChangeOnWindowThread(int code, WPARAM wParam, LPARAM lPa
 // that takes messages has made it by then; one that does not makes it, and
 // writes the line, as soon as it takes messages again.
 static void ChangeOnItsOwnThread(HWND window, DWORD windowThread) {
-    HMODULE self = nullptr;
-    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                           GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       reinterpret_cast<LPCWSTR>(&ChangeOnWindowThread), &self);
-    changeDone = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (changeDone == nullptr) {
+    HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (done == nullptr) {
         return; // no change is better than a game that never starts
     }
-    pendingWindow = window;
+    changeDone.store(done);
+    pendingWindow.store(window);
     changeDoneUsers.store(2);
-    HHOOK hook = SetWindowsHookExW(WH_GETMESSAGE, ChangeOnWindowThread, self, windowThread);
+    // No module: a hook of this process's own code, which the system sets
+    // only on a thread of this process, never on another program's.
+    HHOOK hook = SetWindowsHookExW(WH_GETMESSAGE, ChangeOnWindowThread, nullptr, windowThread);
     if (hook == nullptr) {
-        CloseHandle(changeDone);
+        CloseHandle(done);
         return;
     }
     pendingHook.store(hook);
@@ -104,10 +108,10 @@ static void ChangeOnItsOwnThread(HWND window, DWORD windowThread) {
     // A window that is already gone takes none, and there is nothing to change.
     if (!PostMessageW(window, WM_NULL, 0, 0) && !changeTaken.exchange(true)) {
         RemovePendingHook();
-        CloseHandle(changeDone);
+        CloseHandle(done);
         return;
     }
-    if (WaitForSingleObject(changeDone, kWindowThreadWaitMs) == WAIT_OBJECT_0) {
+    if (WaitForSingleObject(done, kWindowThreadWaitMs) == WAIT_OBJECT_0) {
         RemovePendingHook(); // in case the change ran before the hook was stored
     }
     // Otherwise the hook stays for the window's thread, which may take its
@@ -116,14 +120,11 @@ static void ChangeOnItsOwnThread(HWND window, DWORD windowThread) {
 }
 
 void ApplyBorderless() noexcept {
-    HWND window = FindGameWindow();
+    // Never thread 0: a hook for thread 0 would be one on every program of
+    // the desktop.
+    DWORD windowThread = 0;
+    HWND window = FindGameWindow(&windowThread);
     if (window == nullptr) {
-        return;
-    }
-    DWORD windowThread = GetWindowThreadProcessId(window, nullptr);
-    if (windowThread == 0) {
-        // Gone since it was found. A hook for thread 0 would be one on every
-        // program of the desktop.
         return;
     }
     if (windowThread == GetCurrentThreadId()) {

@@ -20,16 +20,18 @@ if [ -z "${QS_FULL_DISK_NAMESPACE:-}" ]; then
   exec unshare --mount --propagation private env QS_FULL_DISK_NAMESPACE=1 bash "$0" "$@"
 fi
 
+source "$(dirname "$0")/../../scripts/lib.sh" # the Wine paths
 root=${QS_WINE_ROOT:-} # Wine 10 runs in its own root: paths there are $root/...
 work=$(mktemp -d /tmp/quellstone-full-disk.XXXXXX)
 plugins=$work/game/Data/VELQ/Plugins
+logs=""
 in_root=()
 [ -z "$root" ] || in_root=(chroot "$root")
-wineserver=("${in_root[@]}" /usr/lib/wine/wineserver)
+wineserver=("${in_root[@]}" "$QS_WINESERVER")
 finish() {
   WINEPREFIX=$work/prefix "${wineserver[@]}" -k >/dev/null 2>&1 || true
   umount -l "$root$plugins" 2>/dev/null || true
-  umount -l "$logs" 2>/dev/null || true
+  [ -z "$logs" ] || umount -l "$logs" 2>/dev/null || true
   rm -rf "$work"
 }
 trap finish EXIT
@@ -58,8 +60,8 @@ dd if=/dev/zero of="$root$plugins/filler" bs=4k 2>/dev/null || true
 # Starts the game in the background for ms milliseconds; its output goes
 # straight to a file, so that its load can be seen while it runs.
 run_game() {
-  timeout 60 "${in_root[@]}" /bin/sh -c 'cd "$0" && exec /usr/lib/wine/wine64 "$@"' \
-    "$work/game" "$work/game/Duskhaven.exe" --run-ms "$1" >"$work/out" 2>&1 &
+  timeout 40 "${in_root[@]}" /bin/sh -c 'cd "$1" && shift && exec "$@"' sh \
+    "$work/game" "$QS_WINE" "$work/game/Duskhaven.exe" --run-ms "$1" >"$work/out" 2>&1 &
   game_pid=$!
 }
 # Waits for the game to end by itself and checks that the plugin loaded.
@@ -100,6 +102,7 @@ for _ in $(seq 300); do
   ! grep -q '^load: ' "$work/out" || break
   sleep 0.1
 done
+grep -q '^load: ' "$work/out" || fail "the game did not report its load within 30 s"
 rm "$logs/filler"
 game_ended
 lines=$(messages)

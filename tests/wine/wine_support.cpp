@@ -110,6 +110,7 @@ static void WaitForLoad() {
         }
         Sleep(20);
     }
+    ADD_FAILURE() << "the game did not report its load within 20 s";
 }
 
 std::thread ReleaseOnceLoaded(HANDLE file) {
@@ -127,8 +128,12 @@ std::thread HoldAfterLoad(const std::wstring& path, HANDLE viewer, DWORD fromMs,
         WaitForLoad();
         Sleep(fromMs);
         CloseHandle(viewer);
-        HANDLE holder =
-            CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        // The plugin may be writing a line at that very moment: try again.
+        HANDLE holder = INVALID_HANDLE_VALUE;
+        for (int tries = 0; tries < 100 && holder == INVALID_HANDLE_VALUE; ++tries) {
+            holder = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+            Sleep(holder == INVALID_HANDLE_VALUE ? 10 : 0);
+        }
         EXPECT_NE(holder, INVALID_HANDLE_VALUE) << "the log could not be taken";
         Sleep(forMs);
         CloseHandle(holder);

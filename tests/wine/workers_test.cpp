@@ -157,6 +157,16 @@ TEST_F(Workers, WhatTheSystemRefusesIsLoggedAsRefusedAndTrimsKeepTheirSpacing) {
     std::vector<std::string> free = Matching(log, "[MM] Free system RAM: ");
     ASSERT_GE(free.size(), 3u);
     EXPECT_EQ(free, std::vector<std::string>(free.size(), "[MM] Free system RAM: 4096 MB"));
+    // The third pass, 15 seconds in, fell in the hold and its line is lost;
+    // the fourth one's is there. (A line stamped 14 to 16 seconds after the
+    // load's second was written within the hold, whatever the fractions.)
+    bool after = false;
+    for (std::size_t i = 0; i < log.size(); ++i) {
+        long long at = Seconds(stamps[i]) - local;
+        EXPECT_FALSE(at >= 14 && at <= 16) << "written while the log was held: " << log[i];
+        after |= at >= 18 && log[i].starts_with("[MM] Free system RAM: ");
+    }
+    EXPECT_TRUE(after) << "no line came back after the hold";
 
     std::vector<Trim> trims = Trims(run);
     ASSERT_GE(trims.size(), 2u) << run.output;
@@ -300,9 +310,10 @@ TEST_F(Workers, AnEveningOfTwoGameHoursKeepsEveryPassAndTrimAndGrowsNothing) {
     // (the clock started at 0, so the first trim waits for 120 s too). A
     // pass that starts more than 120 s after the last answer checks later
     // still, so it finds the trim due: at most one pass, the trimming one,
-    // starts between that moment and the next trim. The slack of 1 game
-    // second (10 ms) is for the instant between the stand-in's answer and the
-    // plugin reading its clock.
+    // starts between that moment and the next trim. The slack of one pass
+    // (5 game seconds, 50 ms) is for the plugin's trim line, written between
+    // the stand-in's answer and the plugin reading its clock, which a busy
+    // machine may hold up; the exact two minutes are the unit test's.
     std::vector<Trim> trims = Trims(run);
     ASSERT_FALSE(trims.empty()) << run.output;
     for (std::size_t i = 0; i < trims.size(); ++i) {
@@ -310,12 +321,12 @@ TEST_F(Workers, AnEveningOfTwoGameHoursKeepsEveryPassAndTrimAndGrowsNothing) {
         unsigned long long due = i == 0 ? 120000 : trims[i - 1].done + 120000;
         EXPECT_GE(trims[i].tick, due) << "trim " << i << " came early";
         auto passesMeanwhile = std::count_if(passStarts.begin(), passStarts.end(), [&](auto at) {
-            return at > due + 1000 && at <= trims[i].tick;
+            return at > due + 5000 && at <= trims[i].tick;
         });
         EXPECT_LE(passesMeanwhile, 1) << "a trim due at " << due << " came at " << trims[i].tick;
     }
     auto untrimmed = std::count_if(passStarts.begin(), passStarts.end(),
-                                   [&](auto at) { return at > trims.back().done + 121000; });
+                                   [&](auto at) { return at > trims.back().done + 125000; });
     EXPECT_LE(untrimmed, 1) << "the trims stopped at " << trims.back().tick;
     std::size_t trimmed = Count(log, "[MM] Trimmed working set because free RAM <= 2-4 GB");
     EXPECT_TRUE(trimmed == trims.size() || trimmed + 1 == trims.size()) << trimmed;
@@ -349,7 +360,7 @@ TEST_F(Workers, AnEveningOfTwoGameHoursKeepsEveryPassAndTrimAndGrowsNothing) {
     EXPECT_LE(last.handles - at15->handles, 16)
         << "handles " << at15->handles << " -> " << last.handles;
     EXPECT_LE(last.pfKb - at15->pfKb, 512) << "committed KiB " << at15->pfKb << " -> " << last.pfKb;
-    for (std::size_t i = 0; i < system.size(); ++i) {
+    for (std::size_t i = 1; i < system.size(); ++i) {      // the first comes with the load
         EXPECT_EQ(system[i].threads, 4) << "report " << i; // the game's main thread and ours
     }
     std::printf("evening: game-ms=%llu passes=%zu expected=%zu trims=%zu reports=%zu "

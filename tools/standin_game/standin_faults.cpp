@@ -95,8 +95,8 @@ static DWORD RealSleepMs(DWORD ms) {
 }
 
 // Sleep is all the plugin waits on while it runs; its one other wait, the
-// load's for the borderless helper, is over before the fast time starts and
-// keeps its real length.
+// load's for the window's thread to make the borderless change, belongs to the
+// load and keeps its real length.
 static void WINAPI FastSleep(DWORD ms) {
     ULONGLONG from = PluginTickCount();
     Sleep(RealSleepMs(ms));
