@@ -97,7 +97,7 @@ static bool ResetLogFile(const fs::path& log) {
 }
 
 void ResetLog() noexcept {
-    AcquireSRWLockExclusive(&logLock);
+    AcquireSRWLockExclusive(&logLock); // no worker yet; resetPending is the lock's
     try {
         fs::path log = GetLogPath();
         RemoveLeftovers(log);

@@ -265,7 +265,7 @@ static std::vector<std::string> ExpectedWorkerReports(std::size_t count, std::in
     return reports;
 }
 
-TEST_F(Workers, AnEveningOfTwoGameHoursKeepsEveryPassAndTrimAndGrowsNothing) {
+TEST_F(Workers, SoakOfAnEveningOfTwoGameHoursKeepsEveryPassAndTrimAndGrowsNothing) {
     WriteBytes(Ini(), "[Settings]\r\nIter=" + std::to_string(kEveningIter) +
                           "\r\nSleep=5\r\nOverlayBatch=1\r\n");
     // Free RAM exactly 4096 MiB: at the threshold, so a trim is due every 2 minutes.
