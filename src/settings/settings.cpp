@@ -33,28 +33,38 @@ fs::path GetIniPath() noexcept {
     }
 }
 
-// True when the whole default file reached the disk. Written with the
-// system's own calls, whose answer says what was written: a C runtime stream
-// writes its buffer only as it closes, and under Wine (and so Proton) its
-// close does not report a write that a full disk refused. A file that could
-// not be written whole is removed, so the next start tries again instead of
-// reading half a file.
-static bool WriteDefaultFile(const fs::path& path) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+enum class DefaultFile { kMade, kNotMade, kAppeared };
+
+// The default file is written whole under a name that no reader looks at,
+// then moved to its real name, so the real name never holds an empty or half
+// file, whatever fails on the way: a C runtime stream writes its buffer only
+// as it closes, and under Wine (and so Proton) its close does not report a
+// write that a full disk refused; a half file that could not be deleted (a
+// program holding it without delete sharing) would be read at every later
+// start. The move never replaces a file: one that another program made
+// meanwhile is kept, and read.
+static DefaultFile WriteDefaultFile(const fs::path& path) {
+    fs::path temporary = path;
+    temporary += L".tmp";
+    // Nobody else writes this name: a file left by a start that failed is ours
+    // to write over.
+    HANDLE file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        return false; // a read-only folder, or a file where a folder should be
+        return DefaultFile::kNotMade; // a read-only folder, or a file where a folder should be
     }
     std::string text = DefaultSettingsText();
     DWORD written = 0;
     bool whole = WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
-                 written == text.size();
+                 written == text.size() && FlushFileBuffers(file);
     whole = CloseHandle(file) && whole;
-    if (!whole) {
-        DeleteFileW(path.c_str());
+    if (whole && MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH)) {
+        return DefaultFile::kMade;
     }
-    return whole;
+    DWORD error = whole ? GetLastError() : ERROR_WRITE_FAULT;
+    DeleteFileW(temporary.c_str()); // refused: it only lies under a name nobody reads
+    bool appeared = error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS;
+    return appeared ? DefaultFile::kAppeared : DefaultFile::kNotMade;
 }
 
 // True when the file was read to its end; false when it could not be opened
@@ -88,9 +98,11 @@ void LoadSettings() noexcept {
         // When the test itself fails, the file may well be there: never write
         // over it, and try to read it instead.
         if (!present && !error) {
-            existed = false;
-            done = WriteDefaultFile(path);
-        } else {
+            DefaultFile made = WriteDefaultFile(path);
+            existed = made == DefaultFile::kAppeared;
+            done = made == DefaultFile::kMade;
+        }
+        if (existed) {
             done = ReadSettingsFile(path);
         }
     } catch (...) {

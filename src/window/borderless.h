@@ -7,10 +7,14 @@
 // Finds the top-level window titled "Duskhaven" and removes its frame; logs
 // "[QS] Borderless applied." when it made the change. Run on the loader's thread,
 // which it keeps at most kWindowThreadWaitMs when the window belongs to
-// another thread (the change is then finished once that thread answers).
+// another thread (the change is then finished once that thread takes its next
+// message, however long the loader's thread lives).
 void ApplyBorderless() noexcept;
 
 constexpr unsigned kWindowThreadWaitMs = 500;
+// How often the plugin's thread that waits for the window's thread looks
+// whether the window is still there.
+constexpr unsigned kWindowGoneCheckMs = 100;
 
 // The decisions, kept free of Windows calls for native tests.
 constexpr std::uint32_t kFrameStyleBits = 0x00CF0000;   // caption, sysmenu, thickframe, min, max
