@@ -1,7 +1,11 @@
 // The baselines for the benchmarks: what any plugin of this design must do at
 // load and while idle, done with the plainest calls and no safety of its own.
 // "--bare" runs these in place of the plugin.
-#include "standin.h"
+#include "standin_bare.h"
+
+#include <cstdint>
+
+#include <windows.h>
 
 #include "../bench/bare_work.h"
 

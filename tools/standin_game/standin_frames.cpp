@@ -4,10 +4,16 @@
 // counter; a frame whose work takes longer is a frame the player may feel,
 // whatever else the process does. Optionally the game keeps every other core
 // busy too, as a game with worker threads does.
-#include "standin.h"
+#include "standin_frames.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <string>
+#include <vector>
+
+#include <windows.h>
+
+#include "standin_report.h"
 
 constexpr double kFramePeriodMs = 1000.0 / 120;
 // The first second is not counted: the plugin's load and its first passes

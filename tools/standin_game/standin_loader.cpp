@@ -1,7 +1,14 @@
-#include "standin.h"
+#include "standin_loader.h"
 
 #include <cstdio>
 #include <cstring>
+
+#include "standin_bare.h"
+#include "standin_clock.h"
+#include "standin_faults.h"
+#include "standin_imports.h"
+#include "standin_report.h"
+#include "standin_trims.h"
 
 // The loader's interface as the plugin sees it: the loader's version first.
 struct HostInterface {
@@ -92,6 +99,8 @@ HMODULE LoadPlugin(const StandinOptions& options) {
     }
     HookImport(plugin, "user32.dll", "MessageBoxA",
                reinterpret_cast<const void*>(RecordMessageBoxA));
+    InstallPluginClock(plugin, options.clock);
+    InstallTrimReports(plugin, options.faults.failTrimCall);
     InstallFaults(plugin, options.faults);
     HANDLE stopCloser = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     HANDLE closer = CreateThread(nullptr, 0, CloseErrorBox, stopCloser, 0, nullptr);

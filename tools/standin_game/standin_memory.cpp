@@ -1,4 +1,4 @@
-#include "standin.h"
+#include "standin_memory.h"
 
 #include <algorithm>
 #include <cstddef>

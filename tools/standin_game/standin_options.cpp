@@ -1,7 +1,9 @@
-#include "standin.h"
+#include "standin_options.h"
 
 #include <cwchar>
 #include <sstream>
+
+#include "standin_report.h"
 
 static bool ParseNumber(const std::wstring& text, long long* value) {
     wchar_t* end = nullptr;
@@ -131,12 +133,12 @@ bool ParseStandinOptions(int argc, wchar_t** argv, StandinOptions* options, std:
             ok = text == L"fail" || ParseNumber(text, &options->faults.freeBytes);
             options->faults.freeBytes = text == L"fail" ? -1 : options->faults.freeBytes;
         } else if (name == L"--tick-start") {
-            ok = ParseNumber(text, &options->faults.tickStart);
+            ok = ParseNumber(text, &options->clock.tickStart);
         } else if (name == L"--tick-speed") {
-            ok = ParseNumber(text, &options->faults.tickSpeed) && options->faults.tickSpeed >= 1;
+            ok = ParseNumber(text, &options->clock.tickSpeed) && options->clock.tickSpeed >= 1;
         } else if (name == L"--game-speed") { // the plugin's clock and its sleeps
             ok = ParseNumber(text, &number) && number >= 1;
-            options->faults.tickSpeed = options->faults.sleepSpeed = number;
+            options->clock.tickSpeed = options->clock.sleepSpeed = number;
         } else if (name == L"--report-every-ms") {
             ok = ParseNumber(text, &number);
             options->reportEveryMs = int(number);

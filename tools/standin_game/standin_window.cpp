@@ -1,6 +1,8 @@
-#include "standin.h"
+#include "standin_window.h"
 
 #include <cstdio>
+
+#include "standin_report.h"
 
 static LRESULT CALLBACK GameWindowProc(HWND window, UINT message, WPARAM w, LPARAM l) {
     if (message == WM_PAINT) { // a dark game scene with a light strip, for screenshots

@@ -1,0 +1,12 @@
+// What the stand-in sees of its own process: its threads, their CPU time, its
+// memory and handles, and where the plugin's threads started.
+#pragma once
+
+#include <windows.h>
+
+int CountOwnThreads();
+// One "process:" line: threads, working set, page-file usage, free RAM, CPU
+// time, handles and the plugin's clock.
+void ReportProcess();
+// One "plugin-thread-starts:" line, each thread as module and offset.
+void ReportPluginThreadStarts(HMODULE plugin);
