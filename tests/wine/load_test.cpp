@@ -105,15 +105,17 @@ TEST_F(Load, FirstAndSecondStartInAFolderOutsideTheAnsiCodePage) {
 
 // Many games make their window on the main thread and load plugins on
 // another while the main thread waits. The change is made on the window's
-// thread the next time it takes a message, from the window as it is then.
+// thread the next time it takes a message, from the window as it is then,
+// however long after the load that is: on Windows a hook dies with the thread
+// that set it, and the stand-in frees it then too.
 TEST_F(Load, AWindowOnAnotherThreadIsChangedFromWhatTheGameMadeOfItMeanwhile) {
-    // The window's thread waits for the loader without taking messages, so it
-    // can only answer after the load: the load does not wait for it for long.
-    // Then the game enables its window, which it kept disabled while loading,
+    // The loader's thread ends after the load; the window's thread, which
+    // waited for it without taking messages, stays busy 1.5 s (a loading
+    // screen), then enables its window, which it kept disabled while loading,
     // and makes it larger, before it takes its next message. Both survive.
     GameRun run = RunGame(game, L"--window --style 0x1CCF0000 --loader-thread waits "
-                                L"--style-after-load 0x14CF0000 --rect-after-load 50,40,800,600 "
-                                L"--run-ms 1000");
+                                L"--busy-after-load-ms 1500 --style-after-load 0x14CF0000 "
+                                L"--rect-after-load 50,40,800,600 --run-ms 1000");
     SCOPED_TRACE(run.output);
     EXPECT_LT(run.Number("load-us"), 3000000) << "the load waited for the window's thread";
     EXPECT_EQ(run.Value("window-end"), "style=0x14000000 exstyle=0x00000000 rect=0,0,800,600");
@@ -122,9 +124,11 @@ TEST_F(Load, AWindowOnAnotherThreadIsChangedFromWhatTheGameMadeOfItMeanwhile) {
     EXPECT_EQ(Count(log, "[QS] All threads started."), 1u);
 
     // A window that the game destroys before it takes a message again gets no
-    // change and no line, and the game goes on.
-    run = RunGame(game, L"--window --loader-thread waits --destroy-after-load --run-ms 600");
+    // change and no line, the game goes on, and nothing of the plugin's is
+    // left waiting for it: only the three workers remain.
+    run = RunGame(game, L"--window --loader-thread waits --destroy-after-load --run-ms 1000");
     EXPECT_EQ(run.Value("window-destroyed"), "1");
+    EXPECT_EQ(run.Number("threads-after"), run.Number("threads-before") + 3);
     log = LogMessages();
     EXPECT_EQ(Count(log, "[QS] Borderless applied."), 0u);
     EXPECT_EQ(Count(log, "[QS] All threads started."), 1u);
@@ -138,11 +142,16 @@ TEST_F(Load, AWindowOnAnotherThreadIsChangedFromWhatTheGameMadeOfItMeanwhile) {
     EXPECT_EQ(Count(log, "[QS] All threads started."), 1u);
 
     // A thread that takes messages while it waits for the loader answers
-    // while the load waits for it: when the load ended before its wait ran
-    // out, the change was made within it, so its line comes first. (On a
-    // machine so busy that the wait ran out, it comes later, once.)
-    run = RunGame(game, L"--window --loader-thread pumps --run-ms 300");
+    // while the load waits for it, and does nothing but the change: with
+    // every file the plugin opens slowed down (Documents behind a sync
+    // client), the game's window thread opens none. When the load ended
+    // before its wait ran out, the change was made within it, so its line
+    // comes first. (On a machine so busy that the wait ran out, it comes
+    // later, once.)
+    run = RunGame(game, L"--window --loader-thread pumps --slow-file-opens-ms 300 --run-ms 300");
     EXPECT_EQ(run.Value("window-end"), "style=0x14000000 exstyle=0x00000000 rect=0,0,640,480");
+    EXPECT_EQ(run.Value("file-opens").substr(run.Value("file-opens").find(' ')),
+              " window-thread=0");
     log = LogMessages();
     ASSERT_FALSE(log.empty());
     EXPECT_EQ(Count(log, "[QS] Borderless applied."), 1u);
@@ -150,6 +159,12 @@ TEST_F(Load, AWindowOnAnotherThreadIsChangedFromWhatTheGameMadeOfItMeanwhile) {
         EXPECT_EQ(log.front(), "[QS] Borderless applied.");
         EXPECT_EQ(run.Value("window-after"), run.Value("window-end"));
     }
+
+    // A queue too full to take the plugin's wake-up message still gives the
+    // thread messages to take: the change is made at the next of them.
+    run = RunGame(game, L"--window --loader-thread pumps --post-quota --run-ms 600");
+    EXPECT_EQ(run.Value("window-end"), "style=0x14000000 exstyle=0x00000000 rect=0,0,640,480");
+    EXPECT_EQ(Count(LogMessages(), "[QS] Borderless applied."), 1u);
 }
 
 // A program of its own whose window takes its messages, as Explorer or a

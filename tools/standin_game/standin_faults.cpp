@@ -34,6 +34,13 @@ static BOOL WINAPI RefusingProcessMemoryInfo(HANDLE, PPROCESS_MEMORY_COUNTERS, D
     return FALSE;
 }
 
+static BOOL WINAPI LeakingProcessMemoryInfo(HANDLE process, PPROCESS_MEMORY_COUNTERS counters,
+                                            DWORD size) {
+    VirtualAlloc(nullptr, SIZE_T(faults.leakKbPerQuery) * 1024, MEM_RESERVE | MEM_COMMIT,
+                 PAGE_READWRITE);
+    return K32GetProcessMemoryInfo(process, counters, size);
+}
+
 static HRESULT WINAPI RefusingFolderPath(HWND, int, HANDLE, DWORD, LPWSTR path) {
     path[0] = L'\0';
     return E_FAIL;
@@ -63,6 +70,10 @@ void InstallFaults(HMODULE plugin, const Faults& told) {
     if (faults.freeBytes != kSystemAnswers) {
         hook("kernel32.dll", "GlobalMemoryStatusEx",
              reinterpret_cast<const void*>(ToldMemoryStatus));
+    }
+    if (faults.leakKbPerQuery > 0) {
+        hook("kernel32.dll", "K32GetProcessMemoryInfo",
+             reinterpret_cast<const void*>(LeakingProcessMemoryInfo));
     }
     if (faults.failProcessQuery) {
         hook("kernel32.dll", "K32GetProcessMemoryInfo",

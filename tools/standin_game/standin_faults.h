@@ -14,6 +14,10 @@ struct Faults {
     bool failDocuments = false;           // SHGetFolderPathW
     bool failExePath = false;             // GetModuleFileNameW
     bool failHook = false;                // SetWindowsHookExW
+    // A leak planted in the memory monitor's pass: each K32GetProcessMemoryInfo
+    // also commits this many KiB that are never touched nor freed (for seeing
+    // that the evening's count of committed memory catches such a leak).
+    int leakKbPerQuery = 0;
 };
 
 // Points the plugin's imports at the refusing stand-ins the faults ask for

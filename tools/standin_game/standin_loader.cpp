@@ -6,9 +6,11 @@
 #include "standin_bare.h"
 #include "standin_clock.h"
 #include "standin_faults.h"
+#include "standin_files.h"
 #include "standin_imports.h"
 #include "standin_report.h"
 #include "standin_trims.h"
+#include "standin_windows_rules.h"
 
 // The loader's interface as the plugin sees it: the loader's version first.
 struct HostInterface {
@@ -101,7 +103,9 @@ HMODULE LoadPlugin(const StandinOptions& options) {
                reinterpret_cast<const void*>(RecordMessageBoxA));
     InstallPluginClock(plugin, options.clock);
     InstallTrimReports(plugin, options.faults.failTrimCall);
-    InstallFaults(plugin, options.faults);
+    InstallWindowsRules(plugin, options.postQuota);
+    InstallFileFaults(plugin, options.files);
+    InstallFaults(plugin, options.faults); // last: a refusal replaces what came before
     HANDLE stopCloser = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     HANDLE closer = CreateThread(nullptr, 0, CloseErrorBox, stopCloser, 0, nullptr);
 

@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include "standin_clock.h"
+#include "standin_files.h"
 #include "standin_frames.h"
 #include "standin_loader.h"
 #include "standin_memory.h"
@@ -127,6 +128,11 @@ int wmain(int argc, wchar_t** argv) {
     Report("threads-before: %d", CountOwnThreads());
     HMODULE plugin =
         options.loaderThread.empty() ? LoadPlugin(options) : LoadFromLoaderThread(options);
+    Sleep(static_cast<DWORD>(options.busyAfterLoadMs)); // a loading screen, say
+    if (window != nullptr && options.postQuota) {
+        // A queue that refuses posts is full of messages the game takes next.
+        PostMessageW(window, WM_APP, 0, 0);
+    }
     if (window != nullptr) {
         ChangeWindowAfterLoad(options, window);
         PumpMessages();
@@ -146,6 +152,7 @@ int wmain(int argc, wchar_t** argv) {
         Report("guard-faults: %ld", GuardPageFaults());
     }
     ReportPluginThreadStarts(plugin);
+    ReportFileOpens();
     std::fflush(stdout);
     if (options.exitNormally) {
         ExitProcess(0); // ends the plugin's threads, then runs every DLL's detach

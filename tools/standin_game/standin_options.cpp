@@ -67,6 +67,10 @@ bool ParseStandinOptions(int argc, wchar_t** argv, StandinOptions* options, std:
             options->faults.failExePath = true;
         } else if (name == L"--fail-hook") {
             options->faults.failHook = true;
+        } else if (name == L"--post-quota") {
+            options->postQuota = true;
+        } else if (name == L"--ini-write-fails") {
+            options->files.iniWriteFails = true;
         } else if (!value(&text)) {
             ok = false;
         } else if (name == L"--plugin") {
@@ -92,6 +96,21 @@ bool ParseStandinOptions(int argc, wchar_t** argv, StandinOptions* options, std:
                 (name == L"--rect" ? options->rect : options->rectAfterLoad) = rect;
                 options->rectAfterLoadSet |= name == L"--rect-after-load";
             }
+        } else if (name == L"--busy-after-load-ms") {
+            ok = ParseNumber(text, &number);
+            options->busyAfterLoadMs = int(number);
+        } else if (name == L"--slow-file-opens-ms") {
+            ok = ParseNumber(text, &number);
+            options->files.slowOpenMs = int(number);
+        } else if (name == L"--ini-appears") { // its text, "\n" for a line end
+            options->files.iniAppears = true;
+            options->files.iniText = Narrow(text);
+            for (std::size_t at; (at = options->files.iniText.find("\\n")) != std::string::npos;) {
+                options->files.iniText.replace(at, 2, "\r\n");
+            }
+        } else if (name == L"--leak-kb-per-query") {
+            ok = ParseNumber(text, &number);
+            options->faults.leakKbPerQuery = int(number);
         } else if (name == L"--style-after-load") {
             ok = ParseNumber(text, &options->styleAfterLoad);
         } else if (name == L"--wait-before-load-ms") {

@@ -10,6 +10,7 @@
 
 #include "standin_clock.h"
 #include "standin_faults.h"
+#include "standin_files.h"
 #include "standin_frames.h"
 
 struct StandinOptions {
@@ -40,8 +41,11 @@ struct StandinOptions {
     RECT rectAfterLoad = {};
     bool rectAfterLoadSet = false;
     bool destroyAfterLoad = false;
+    int busyAfterLoadMs = 0; // then the window's thread is busy this long before its next message
+    bool postQuota = false;  // the plugin's posts meet a full queue (standin_windows_rules.h)
     Faults faults;      // what the plugin's calls to the system answer (standin_faults.h)
     ClockOptions clock; // its clock and sleeps (standin_clock.h)
+    FileOptions files;  // its file calls (standin_files.h)
     // Benchmarks: a list of this many empty entries in place of entries, with
     // the last one present when presentLast; the render loop; the calibration
     // of its work (print the work units that take this many us, and quit).

@@ -6,7 +6,7 @@
 
 int CountOwnThreads();
 // One "process:" line: threads, working set, page-file usage, free RAM, CPU
-// time, handles and the plugin's clock.
+// time, handles, the plugin's clock and the private memory committed.
 void ReportProcess();
 // One "plugin-thread-starts:" line, each thread as module and offset.
 void ReportPluginThreadStarts(HMODULE plugin);

@@ -1,0 +1,139 @@
+#include "standin_files.h"
+
+#include <cstdio>
+#include <cwchar>
+
+#include "standin_imports.h"
+#include "standin_report.h"
+
+static FileOptions files;
+static const DWORD gameThread = GetCurrentThreadId(); // the window's: it makes it
+static LONG opens = 0, opensOnGameThread = 0;
+static LONG iniAppeared = 0;
+static HANDLE iniHandles[8] = {}; // the plugin's open settings files, for failing writes
+static SRWLOCK iniLock = SRWLOCK_INIT;
+
+static bool IsSettingsFile(const wchar_t* path) {
+    return path != nullptr && std::wcsstr(path, L"Quellstone.ini") != nullptr;
+}
+
+// Slows the open and counts where it was made.
+static void Opening() {
+    InterlockedIncrement(&opens);
+    if (GetCurrentThreadId() == gameThread) {
+        InterlockedIncrement(&opensOnGameThread);
+    }
+    if (files.slowOpenMs > 0) {
+        Sleep(static_cast<DWORD>(files.slowOpenMs));
+    }
+}
+
+// Another program makes the settings file between the plugin's look and its
+// write: with the name the plugin will use, less any suffix of its own.
+static void MakeIniAsAnotherProgram(const wchar_t* path) {
+    if (!files.iniAppears || InterlockedExchange(&iniAppeared, 1) != 0) {
+        return;
+    }
+    std::wstring real(path);
+    real.resize(real.find(L"Quellstone.ini") + std::wcslen(L"Quellstone.ini"));
+    HANDLE file = CreateFileW(real.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD written = 0;
+    WriteFile(file, files.iniText.data(), DWORD(files.iniText.size()), &written, nullptr);
+    CloseHandle(file);
+}
+
+static HANDLE WINAPI PluginCreateFile(LPCWSTR path, DWORD access, DWORD share,
+                                      LPSECURITY_ATTRIBUTES security, DWORD disposition,
+                                      DWORD flags, HANDLE templateFile) {
+    Opening();
+    bool settingsFile = IsSettingsFile(path);
+    if (settingsFile && (access & GENERIC_WRITE)) {
+        MakeIniAsAnotherProgram(path);
+    }
+    HANDLE file = CreateFileW(path, access, share, security, disposition, flags, templateFile);
+    if (settingsFile && files.iniWriteFails && file != INVALID_HANDLE_VALUE) {
+        AcquireSRWLockExclusive(&iniLock);
+        for (HANDLE& slot : iniHandles) {
+            if (slot == nullptr) {
+                slot = file;
+                break;
+            }
+        }
+        ReleaseSRWLockExclusive(&iniLock);
+    }
+    return file;
+}
+
+static bool IsOpenSettingsFile(HANDLE file) {
+    AcquireSRWLockShared(&iniLock);
+    bool found = false;
+    for (HANDLE slot : iniHandles) {
+        found = found || (slot != nullptr && slot == file);
+    }
+    ReleaseSRWLockShared(&iniLock);
+    return found;
+}
+
+static BOOL WINAPI PluginWriteFile(HANDLE file, LPCVOID data, DWORD size, LPDWORD written,
+                                   LPOVERLAPPED overlapped) {
+    if (IsOpenSettingsFile(file)) {
+        if (written != nullptr) {
+            *written = 0;
+        }
+        SetLastError(ERROR_DISK_FULL);
+        return FALSE;
+    }
+    return WriteFile(file, data, size, written, overlapped);
+}
+
+static BOOL WINAPI PluginCloseHandle(HANDLE handle) {
+    AcquireSRWLockExclusive(&iniLock);
+    for (HANDLE& slot : iniHandles) {
+        slot = slot == handle ? nullptr : slot;
+    }
+    ReleaseSRWLockExclusive(&iniLock);
+    return CloseHandle(handle);
+}
+
+static BOOL WINAPI PluginDeleteFile(LPCWSTR path) {
+    if (IsSettingsFile(path)) {
+        SetLastError(ERROR_SHARING_VIOLATION); // a program holds it, sharing no deletion
+        return FALSE;
+    }
+    return DeleteFileW(path);
+}
+
+static FILE* __cdecl PluginOpenStream(const wchar_t* path, const wchar_t* mode, int share) {
+    Opening();
+    return _wfsopen(path, mode, share);
+}
+
+static int __cdecl PluginOpen(const wchar_t* path, int flags, int mode) {
+    Opening();
+    return _wopen(path, flags, mode);
+}
+
+void InstallFileFaults(HMODULE plugin, const FileOptions& options) {
+    files = options;
+    auto hook = [plugin](const char* dll, const char* name, const void* replacement) {
+        HookImportOrReport(plugin, dll, name, replacement);
+    };
+    if (files.slowOpenMs > 0 || files.iniWriteFails || files.iniAppears) {
+        hook("kernel32.dll", "CreateFileW", reinterpret_cast<const void*>(PluginCreateFile));
+        // The C runtime's opens too: the settings file is read through one.
+        hook("msvcrt.dll", "_wfsopen", reinterpret_cast<const void*>(PluginOpenStream));
+        HookImport(plugin, "msvcrt.dll", "_wopen", reinterpret_cast<const void*>(PluginOpen));
+    }
+    if (files.iniWriteFails) {
+        hook("kernel32.dll", "WriteFile", reinterpret_cast<const void*>(PluginWriteFile));
+        hook("kernel32.dll", "CloseHandle", reinterpret_cast<const void*>(PluginCloseHandle));
+        hook("kernel32.dll", "DeleteFileW", reinterpret_cast<const void*>(PluginDeleteFile));
+    }
+}
+
+void ReportFileOpens() {
+    if (files.slowOpenMs > 0) {
+        Report("file-opens: all=%ld window-thread=%ld", opens, opensOnGameThread);
+    }
+}

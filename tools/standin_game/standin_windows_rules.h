@@ -1,0 +1,13 @@
+// Where Wine is laxer than Windows, the plugin's own calls are held to what
+// Windows does, so that a plugin that only works on Wine fails here too.
+#pragma once
+
+#include <windows.h>
+
+// Always: a hook the plugin sets is freed when the thread that set it ends,
+// as Windows frees every hook of a thread that ends (Wine keeps it). Each
+// such end is reported as "hook-freed-with-thread: still-set=0|1".
+// With postQuota, every PostMessageW of the plugin's fails with
+// ERROR_NOT_ENOUGH_QUOTA, Windows' answer once a queue holds 10,000 posted
+// messages (Wine's queues have no limit).
+void InstallWindowsRules(HMODULE plugin, bool postQuota);
