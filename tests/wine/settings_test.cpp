@@ -67,6 +67,24 @@ TEST_F(SettingsFile, WhatCannotBeReadOrMadeIsSaidSoAndTheNextStartTriesAgain) {
               "[QS] Created default INI: Iter=10000, Sleep=5, Overlay=1");
     EXPECT_EQ(ReadBytes(Ini()), kDefaultIni);
 
+    // A write that fails, and what it wrote cannot be deleted (a full drive,
+    // a scanner holding the file): nothing stands under the real name, so the
+    // next start makes the file whole instead of reading an empty one.
+    fs::remove(Ini());
+    EXPECT_EQ(Start(plugin + L"--run-ms 400 --ini-write-fails"),
+              "[QS] Could not create default INI: Iter=10000, Sleep=5, Overlay=1");
+    EXPECT_FALSE(fs::exists(Ini()));
+    EXPECT_EQ(Start(plugin + L"--run-ms 400"),
+              "[QS] Created default INI: Iter=10000, Sleep=5, Overlay=1");
+    EXPECT_EQ(ReadBytes(Ini()), kDefaultIni);
+    EXPECT_FALSE(fs::exists(Ini() + L".tmp"));
+    // Another program makes the file between the plugin's look and its
+    // write: its file is kept, and read.
+    fs::remove(Ini());
+    EXPECT_EQ(Start(plugin + L"--run-ms 400 --ini-appears Iter=7"),
+              "[QS] INI loaded: Iter=7, Sleep=5, Overlay=1");
+    EXPECT_EQ(ReadBytes(Ini()), "Iter=7");
+
     // The game's path unknown: the file alone, in the current folder.
     fs::remove_all(game + L"\\Data");
     EXPECT_EQ(Start(plugin + L"--run-ms 400 --fail-exe-path"),
