@@ -58,20 +58,16 @@ static DWORD WINAPI WindowChangeThread(LPVOID) noexcept {
     HHOOK hook = SetWindowsHookExW(WH_GETMESSAGE, ChangeOnWindowThread, nullptr, targetThread);
     if (hook != nullptr) {
         // A post fails when the window is gone, but also when the thread's
-        // queue is full (ERROR_NOT_ENOUGH_QUOTA); a full queue is taken from
-        // soon enough, and each message it gives up runs the hook. So a
-        // failed post is only tried again, never a reason to give up.
-        bool woken = PostMessageW(targetWindow, WM_NULL, 0, 0) != FALSE;
+        // queue is full (ERROR_NOT_ENOUGH_QUOTA): a full queue has messages
+        // enough to take, and each one the thread takes runs the hook. So a
+        // failed post is never a reason to give the change up; only the
+        // window's end is.
+        PostMessageW(targetWindow, WM_NULL, 0, 0);
         while (WaitForSingleObject(changeMade, kWindowGoneCheckMs) == WAIT_TIMEOUT) {
-            if (!WindowStillThere()) {
-                if (!changeTaken.exchange(true)) {
-                    break; // gone before its thread took a message: nothing to change
-                }
-                continue; // the hook is making the change right now: wait for it
+            if (!WindowStillThere() && !changeTaken.exchange(true)) {
+                break; // gone before its thread took a message: nothing to change
             }
-            if (!woken) {
-                woken = PostMessageW(targetWindow, WM_NULL, 0, 0) != FALSE;
-            }
+            // Else still there, or the hook is making the change right now.
         }
         UnhookWindowsHookEx(hook);
         if (changeApplied.load()) {

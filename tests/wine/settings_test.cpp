@@ -84,6 +84,7 @@ TEST_F(SettingsFile, WhatCannotBeReadOrMadeIsSaidSoAndTheNextStartTriesAgain) {
     EXPECT_EQ(Start(plugin + L"--run-ms 400 --ini-appears Iter=7"),
               "[QS] INI loaded: Iter=7, Sleep=5, Overlay=1");
     EXPECT_EQ(ReadBytes(Ini()), "Iter=7");
+    EXPECT_FALSE(fs::exists(Ini() + L".tmp"));
 
     // The game's path unknown: the file alone, in the current folder.
     fs::remove_all(game + L"\\Data");
