@@ -7,7 +7,7 @@ set -euo pipefail
 # buttons of a framed window (the demo's screenshots; lib.sh puts a copy into
 # each throwaway prefix); without it they show as letters.
 packages=(
-  cmake ninja-build g++ libgtest-dev googletest
+  cmake ninja-build g++ libgtest-dev googletest clang-format
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 clang-16 lld-16 llvm-16
   wine wine64 fonts-wine xvfb xauth x11-utils imagemagick zip unzip debootstrap tzdata gnuplot-nox
 )
