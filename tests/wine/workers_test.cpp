@@ -210,6 +210,9 @@ TEST_F(Workers, DocumentsUnknownAHeldLogAFailingMemoryStatusAndAGuardedList) {
     // would take the guard from its owner, if only for an instant) and takes
     // it for no entry; an armed worker with an idle list rests, even at
     // Sleep=0.
+    // The counter of faults on it saw one on a page of the game's own before
+    // the plugin's handler did: it is ahead of that handler.
+    EXPECT_EQ(run.Value("guard-probe-seen"), "counter=1 plugin=2");
     EXPECT_EQ(run.Value("guard-faults"), "0");
     EXPECT_EQ(Count(log, "[QS] CPU worker active"), 0u);
     for (const fs::directory_entry& entry : fs::directory_iterator(game)) {

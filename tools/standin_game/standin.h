@@ -77,10 +77,11 @@ bool GameMemoryCoversHolderSlot();
 void SetUpGameList(const StandinOptions& options);
 void SetListPresent(bool present); // for toggling
 // Counts the guard-page faults raised on the list's page by a handler placed
-// first in the chain, which only counts and passes them on: placed once the
-// plugin's own handler is in, so that it sees them before the plugin does.
-void CountGuardPageFaults();
-long GuardPageFaults();
+// first in the chain, which only counts and passes them on: put in as the
+// plugin's own handler goes in, before it, as a fault on a page of the
+// stand-in's own then shows. Reports both.
+void CountGuardPageFaults(HMODULE plugin);
+void ReportGuardPageFaults();
 
 HWND CreateGameWindow(const StandinOptions& options);
 std::string DescribeWindow(HWND window);

@@ -93,6 +93,9 @@ HMODULE LoadPlugin(const StandinOptions& options) {
     HookImport(plugin, "user32.dll", "MessageBoxA",
                reinterpret_cast<const void*>(RecordMessageBoxA));
     InstallFaults(plugin, options.faults);
+    if (options.entriesOnGuardPage) {
+        CountGuardPageFaults(plugin);
+    }
     HANDLE stopCloser = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     HANDLE closer = CreateThread(nullptr, 0, CloseErrorBox, stopCloser, 0, nullptr);
 
