@@ -223,9 +223,9 @@ TEST_F(Load, TheGamesOwnWindowIsChangedThoughAnotherProgramsOfTheSameTitleLiesAb
             before = other->Describe();
             // The first "Duskhaven" of the z-order, and the plugin has not
             // started yet: SetUp took the log's folder away.
-            aboveBeforeLoad = FindWindowExW(nullptr, nullptr, nullptr, L"Duskhaven") ==
-                                  other->window &&
-                              !fs::exists(LogFile());
+            aboveBeforeLoad =
+                FindWindowExW(nullptr, nullptr, nullptr, L"Duskhaven") == other->window &&
+                !fs::exists(LogFile());
         }
     });
     GameRun run = RunGame(game, L"--window --wait-before-load-ms 2000 --run-ms 300");

@@ -11,55 +11,45 @@ set -euo pipefail
 exe=$1 launcher=$2
 source "$(dirname "$0")/../../scripts/lib.sh"
 qs_need_throwaway # the test itself writes into Documents
-in_root=()
-[ -z "${QS_WINE_ROOT:-}" ] || in_root=(chroot "$QS_WINE_ROOT")
+wine=("$QS_WINE")
+[ -z "${QS_WINE_ROOT:-}" ] || wine=(chroot "$QS_WINE_ROOT" "$QS_WINE")
 problems=0
-problem() {
-  echo "refusal: $*"
-  problems=1
-}
+problem() { echo "refusal: $*" && problems=1; }
 
 documents=$(qs_documents)
 save="$documents/My Games/Other Game/save.dat"
 mkdir -p "${save%/*}"
 echo "another game's save $RANDOM$RANDOM" >"$save"
 expected=$(cat "$save")
-listing() { find "$documents/My Games" -printf '%P %s %T@\n' 2>/dev/null | sort; }
+listing() { find "$documents/My Games" -printf '%P %s %T@\n' | sort; }
 files=$(listing) # with what earlier tests of the run left there
-shell_folders='HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\User Shell Folders'
-personal() { "$launcher" reg query "$shell_folders" /v Personal | tr -d '\r' | grep Personal; }
+personal() {
+  "$launcher" reg query 'HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\User Shell Folders' \
+    /v Personal | tr -d '\r' | grep Personal
+}
 before=$(personal)
 
-marks=("$WINEPREFIX/drive_c" "$documents" "$HOME")
+marks=("$WINEPREFIX/drive_c" "$documents" "$HOME") # Documents may be the home folder
 marks=("${marks[@]/%//$QS_THROWAWAY_MARK}")
-show() {
-  for mark in "$@"; do
-    [ ! -e "$mark.hidden" ] || mv "$mark.hidden" "$mark"
-  done
-}
+show() { for mark in "$@"; do [ ! -e "$mark.hidden" ] || mv "$mark.hidden" "$mark"; done; }
 trap 'show "${marks[@]}"; rm -rf "${save%/*}"' EXIT
-for mark in "${marks[@]}"; do
-  [ ! -e "$mark" ] || mv "$mark" "$mark.hidden" # Documents may be the home folder
-done
+for mark in "${marks[@]}"; do [ ! -e "$mark" ] || mv "$mark" "$mark.hidden"; done
 
-# Tests that delete My Games and that point Documents elsewhere.
-filter=--gtest_filter='Load.DeclinedHosts*:Logging.DocumentsFolderOutsideTheAnsiCodePage*'
 refuses() {
   local output
-  if output=$("$@" 2>&1); then
-    problem "ran: $*"
-  fi
+  ! output=$("$@" 2>&1) || problem "ran: $*"
   [ "$(tr -d '\r' <<<"$output")" = "$QS_REFUSAL" ] || problem "$* said: $output"
 }
+# Tests that delete My Games and that point Documents elsewhere.
+filter=--gtest_filter='Load.DeclinedHosts*:Logging.DocumentsFolderOutsideTheAnsiCodePage*'
 refuses "$launcher" "$exe" "$filter"
 refuses "$launcher" "$exe" --gtest_list_tests
-refuses "${in_root[@]}" "$QS_WINE" "$exe" "$filter"
+refuses "${wine[@]}" "$exe" "$filter"
 show "${marks[0]}" # a prefix of the scripts', Documents and home not
-refuses "${in_root[@]}" "$QS_WINE" "$exe" "$filter"
+refuses "${wine[@]}" "$exe" "$filter"
 show "${marks[@]}"
 
 [ "$(cat "$save" 2>/dev/null)" = "$expected" ] || problem "the save is not as it was"
 [ "$(listing)" = "$files" ] || problem "My Games held: $files; now: $(listing)"
-after=$(personal)
-[ "$after" = "$before" ] || problem "Documents lay at: $before; now at: $after"
+[ "$(personal)" = "$before" ] || problem "Documents lay at: $before; now at: $(personal)"
 [ "$problems" = 0 ] && echo "refusal: refused with one line, nothing touched"

@@ -56,8 +56,10 @@ void SetUpGameList(const StandinOptions& options) {
 
 static LONG guardFaults = 0;
 
-// A guard page of the stand-in's own, touched once to show the handlers'
-// order: the first to see that fault gets 1, the next 2.
+// A guard page of the stand-in's own, touched at the end of the run to show
+// the handlers' order: the first to see that fault gets 1, the next 2.
+// Handlers only ever go in at either end of the chain, so a counter ahead of
+// the plugin's handler then was ahead of it from the moment it went in.
 static std::uint8_t* probePage = nullptr;
 static LONG probeSightings = 0, counterSaw = 0, pluginSaw = 0;
 static PVECTORED_EXCEPTION_HANDLER pluginsHandler = nullptr;
@@ -89,7 +91,7 @@ static LONG CALLBACK PluginsHandlerSeen(EXCEPTION_POINTERS* exception) {
 // through when tried again.
 static LONG CALLBACK ResumeAfterProbe(EXCEPTION_POINTERS* exception) {
     return OnPage(*exception->ExceptionRecord, probePage) ? EXCEPTION_CONTINUE_EXECUTION
-                                                           : EXCEPTION_CONTINUE_SEARCH;
+                                                          : EXCEPTION_CONTINUE_SEARCH;
 }
 
 // The plugin's first handler goes in through this: seen on its way, and with
@@ -103,9 +105,11 @@ static PVOID WINAPI AddHandlerThenCounter(ULONG first, PVECTORED_EXCEPTION_HANDL
     AddVectoredExceptionHandler(1, CountGuardFault);
     AddVectoredExceptionHandler(0, ResumeAfterProbe);
     probePage = static_cast<std::uint8_t*>(
-        VirtualAlloc(nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE | PAGE_GUARD));
+        VirtualAlloc(nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
     if (probePage != nullptr) {
-        *static_cast<volatile std::uint8_t*>(probePage);
+        probePage[0] = 1; // written before it is guarded, as the list is
+        DWORD old;
+        VirtualProtect(probePage, 4096, PAGE_READWRITE | PAGE_GUARD, &old);
     }
     return added;
 }
@@ -115,7 +119,12 @@ void CountGuardPageFaults(HMODULE plugin) {
                reinterpret_cast<const void*>(AddHandlerThenCounter));
 }
 
+// From the game's main thread: on a thread of the plugin's, just as its
+// handler went in, Wine 10 now and then took the guard and raised nothing.
 void ReportGuardPageFaults() {
+    if (probePage != nullptr) {
+        *static_cast<volatile std::uint8_t*>(probePage);
+    }
     Report("guard-probe-seen: counter=%ld plugin=%ld", counterSaw, pluginSaw);
     Report("guard-faults: %ld", guardFaults);
 }
