@@ -214,6 +214,7 @@ TEST_F(Workers, DocumentsUnknownAHeldLogAFailingMemoryStatusAndAGuardedList) {
     // the plugin's handler did: it is ahead of that handler.
     EXPECT_EQ(run.Value("guard-probe-seen"), "counter=1 plugin=2");
     EXPECT_EQ(run.Value("guard-faults"), "0");
+    EXPECT_EQ(run.Value("guard-kept"), "1");
     EXPECT_EQ(Count(log, "[QS] CPU worker active"), 0u);
     for (const fs::directory_entry& entry : fs::directory_iterator(game)) {
         EXPECT_FALSE(entry.path().extension() == L".old") << entry.path();

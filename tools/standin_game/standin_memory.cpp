@@ -125,8 +125,13 @@ void ReportGuardPageFaults() {
     if (probePage != nullptr) {
         *static_cast<volatile std::uint8_t*>(probePage);
     }
+    // And whether the list's page is still guarded: a touch that raised
+    // nothing would have taken the guard unseen.
+    MEMORY_BASIC_INFORMATION list = {};
+    VirtualQuery(guardedList, &list, sizeof list);
     Report("guard-probe-seen: counter=%ld plugin=%ld", counterSaw, pluginSaw);
     Report("guard-faults: %ld", guardFaults);
+    Report("guard-kept: %d", (list.Protect & PAGE_GUARD) != 0 ? 1 : 0);
 }
 
 // The list keeps its length; only its present entries come and go.
