@@ -6,6 +6,17 @@ QS_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 QS_WINE=/usr/lib/wine/wine64
 QS_WINESERVER=/usr/lib/wine/wineserver
 
+# The Wine tests delete "My Games" in Documents and point Documents elsewhere
+# in the registry; in a contributor's own prefix, Documents is their real one,
+# where other games keep their saves. So the test launcher, the Wine test
+# program and the script tests run only in a prefix and home folder that
+# qs_make_prefix made and marked, each mark naming the prefix. A variable a
+# shell carries over proves nothing: the marks are files in those folders.
+QS_THROWAWAY_MARK=.quellstone-throwaway
+QS_REFUSAL="refusing to run: the Wine prefix and home folder are not a throwaway pair \
+made by scripts/lib.sh, and the tests delete and rewrite files there; run \
+bash scripts/with_wine.sh ctest --preset win (or bash scripts/test.sh)"
+
 # Configures and builds the given builds of CMakePresets.json, the one
 # description of each: win (the DLL, the stand-in game, the Wine tests; the DLL
 # lands in dist/Data/VELQ/Plugins/Quellstone.dll), native (the unit tests) and
@@ -64,6 +75,34 @@ qs_make_prefix() {
     echo "wine: could not make a prefix in $WINEPREFIX" >&2
     return 1
   fi
+  # Documents is the prefix's own folder or a link to the home folder, which
+  # the caller made empty for the run.
+  local folder
+  for folder in "$WINEPREFIX/drive_c" "$(qs_documents)" "$HOME"; do
+    printf '%s' "$WINEPREFIX" >"$folder/$QS_THROWAWAY_MARK"
+  done
+}
+
+# The Documents folder of the prefix's user.
+qs_documents() {
+  find "$WINEPREFIX/drive_c/users" -mindepth 2 -maxdepth 2 -name Documents \
+    -not -path '*/Public/*' | head -n 1
+}
+
+# True when the prefix Wine uses now and the home folder carry the marks of
+# one throwaway pair.
+qs_in_throwaway() {
+  local prefix=${WINEPREFIX:-$HOME/.wine}
+  [ "$(cat "$prefix/drive_c/$QS_THROWAWAY_MARK" 2>/dev/null)" = "$prefix" ] &&
+    [ "$(cat "$HOME/$QS_THROWAWAY_MARK" 2>/dev/null)" = "$prefix" ]
+}
+
+# Ends the script with the refusal outside such a pair.
+qs_need_throwaway() {
+  qs_in_throwaway || {
+    echo "$QS_REFUSAL"
+    exit 1
+  }
 }
 
 # For the tests: a program with a window keeps Wine's desktop up for the whole

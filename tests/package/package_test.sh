@@ -4,6 +4,8 @@
 # unpacked into loads the plugin, which makes its settings file.
 set -euo pipefail
 zip=$1 game_exe=$2 wine=$3
+source "$(dirname "$0")/../../scripts/lib.sh"
+qs_need_throwaway # the plugin logs into Documents
 files=$(unzip -Z1 "$zip" | grep -v '/$')
 [ "$files" = "Data/VELQ/Plugins/Quellstone.dll" ] || { echo "the zip holds: $files"; exit 1; }
 

@@ -46,6 +46,7 @@ const MemoryMonitorPlatform fake = {[](std::size_t* ws, std::size_t* pf) {
 } // namespace
 
 TEST(MemoryMonitor, LogsWholeMebibytesAndSpacesTrimsFromTheEndOfTheLastOne) {
+    world = {};
     EXPECT_EQ(RunMemoryMonitorPass(fake, 0), 0u);
     EXPECT_EQ(world.lines, (std::vector<std::string>{"[MM] Process WS:300 MB PF:0 MB",
                                                      "[MM] Free system RAM: 4097 MB"}));

@@ -12,6 +12,8 @@
 #   full_disk_test.sh BIN_FOLDER
 set -euo pipefail
 bin=$1
+source "$(dirname "$0")/../../scripts/lib.sh" # the Wine paths
+qs_need_throwaway # the prefix that is copied
 if [ "$(id -u)" -ne 0 ]; then
   echo "skipped: making a full drive needs root"
   exit 77
@@ -20,7 +22,6 @@ if [ -z "${QS_FULL_DISK_NAMESPACE:-}" ]; then
   exec unshare --mount --propagation private env QS_FULL_DISK_NAMESPACE=1 bash "$0" "$@"
 fi
 
-source "$(dirname "$0")/../../scripts/lib.sh" # the Wine paths
 root=${QS_WINE_ROOT:-} # Wine 10 runs in its own root: paths there are $root/...
 work=$(mktemp -d /tmp/quellstone-full-disk.XXXXXX)
 plugins=$work/game/Data/VELQ/Plugins

@@ -8,7 +8,12 @@
 # Wine desktop process that a program's first window starts inherits its
 # handles and lives on for many seconds after the program has gone, and ctest
 # would wait for that copy of its pipe to close.
+#
+# Only in a throwaway prefix and home folder of scripts/lib.sh: the programs
+# it starts write into Documents and the registry.
 set -u
+source "$(dirname "$0")/../../scripts/lib.sh"
+qs_need_throwaway
 output=$(mktemp /tmp/quellstone-test-output.XXXXXX)
 if [ -n "${QS_WINE_ROOT:-}" ]; then
   chroot "$QS_WINE_ROOT" /bin/sh -c 'cd "$0" && exec /usr/lib/wine/wine64 "$@"' "$PWD" "$@" \

@@ -8,6 +8,7 @@
 #include "standin_faults.h"
 #include "standin_files.h"
 #include "standin_imports.h"
+#include "standin_memory.h"
 #include "standin_report.h"
 #include "standin_trims.h"
 #include "standin_windows_rules.h"
@@ -106,6 +107,9 @@ HMODULE LoadPlugin(const StandinOptions& options) {
     InstallWindowsRules(plugin, options.postQuota);
     InstallFileFaults(plugin, options.files);
     InstallFaults(plugin, options.faults); // last: a refusal replaces what came before
+    if (options.entriesOnGuardPage) {
+        CountGuardPageFaults(plugin);
+    }
     HANDLE stopCloser = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     HANDLE closer = CreateThread(nullptr, 0, CloseErrorBox, stopCloser, 0, nullptr);
 

@@ -38,7 +38,7 @@ static void RunGame(const StandinOptions& options, HMODULE plugin) {
     auto arm =
         reinterpret_cast<void (*)()>(plugin ? GetProcAddress(plugin, "VELQPlugin_Arm") : nullptr);
     ULONGLONG start = GetTickCount64(), nextToggle = options.toggleMs, nextReport = 0;
-    bool armed = false, present = true, counting = false;
+    bool armed = false, present = true;
     if (options.frames.workUnits > 0) {
         StartFrames(options.frames);
     }
@@ -54,12 +54,6 @@ static void RunGame(const StandinOptions& options, HMODULE plugin) {
             if (arm) {
                 arm();
             }
-        }
-        // The plugin's watcher put its handler in at its first pass, within
-        // the load; by now ours goes before it.
-        if (options.entriesOnGuardPage && !counting && now >= 300) {
-            counting = true;
-            CountGuardPageFaults();
         }
         if (options.toggleMs > 0 && now >= nextToggle) {
             present = !present;
@@ -149,7 +143,7 @@ int wmain(int argc, wchar_t** argv) {
     }
     Report("threads-after: %d", CountOwnThreads());
     if (options.entriesOnGuardPage) {
-        Report("guard-faults: %ld", GuardPageFaults());
+        ReportGuardPageFaults();
     }
     ReportPluginThreadStarts(plugin);
     ReportFileOpens();

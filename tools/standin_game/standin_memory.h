@@ -8,7 +8,9 @@ bool GameMemoryCoversHolderSlot();
 void SetUpGameList(const StandinOptions& options);
 void SetListPresent(bool present); // for toggling
 // Counts the guard-page faults raised on the list's page by a handler placed
-// first in the chain, which only counts and passes them on: placed once the
-// plugin's own handler is in, so that it sees them before the plugin does.
-void CountGuardPageFaults();
-long GuardPageFaults();
+// first in the chain, which only counts and passes them on: put in as the
+// plugin's own handler goes in, before it, as a fault on a page of the
+// stand-in's own shows at the end. Reports that order, the count and whether
+// the list's page is still guarded.
+void CountGuardPageFaults(HMODULE plugin);
+void ReportGuardPageFaults();
