@@ -44,10 +44,10 @@ enum class DefaultFile { kMade, kNotMade, kAppeared };
 // start. The move never replaces a file: one that another program made
 // meanwhile is kept, and read.
 static DefaultFile WriteDefaultFile(const fs::path& path) {
-    fs::path temporary = path;
-    temporary += L".tmp";
-    // Nobody else writes this name: a file left by a start that failed is ours
+    // A name of the plugin's own, as long as the real one, so that a path
+    // that fits fits both: a file left there by a start that failed is ours
     // to write over.
+    fs::path temporary = path.parent_path() / L"Quellstone.tmp";
     HANDLE file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {

@@ -3,6 +3,7 @@
 #include "log/log.h"
 #include "window/window_change.h"
 
+#include <atomic>
 #include <windows.h>
 
 // The first top-level window titled "Duskhaven" that belongs to the game
@@ -38,6 +39,10 @@ bool MakeBorderless(HWND window) {
 }
 
 void ApplyBorderless() noexcept {
+    static std::atomic<bool> done{false};
+    if (done.exchange(true)) {
+        return; // the loader calls the load once; a second call changes nothing
+    }
     DWORD windowThread = 0; // never 0 when a window was found
     HWND window = FindGameWindow(&windowThread);
     if (window == nullptr) {

@@ -22,80 +22,91 @@
 
 #include <atomic>
 
-// One change per process, so one set of variables serves. targetWindow,
-// targetThread and changeMade are written before the plugin's thread starts
-// and only read afterwards.
-static HWND targetWindow = nullptr;
-static DWORD targetThread = 0;
-static HANDLE changeMade = nullptr; // set by the hook once it ran; the plugin's thread closes it
+// One change per process, so one set of variables serves, written before the
+// plugin's thread starts and only read afterwards.
+static std::atomic<HWND> targetWindow{nullptr};
+static std::atomic<DWORD> targetThread{0};
+static std::atomic<HANDLE> changeMade{nullptr}; // set by the hook; the plugin's thread closes it
 // Whoever sets it first decides: the hook, which then makes the change, or the
 // plugin's thread, which gives the change up once the window is gone.
 static std::atomic<bool> changeTaken{false};
 static std::atomic<bool> changeApplied{false};
-static std::atomic<bool> handedOff{false}; // a second load call starts nothing
 
 // Runs on the window's thread as it takes a message. A window that is no
 // longer this thread's (destroyed, its handle since given to another) is left
 // alone. Nothing here waits for anything but the window itself.
 static LRESULT CALLBACK ChangeOnWindowThread(int code, WPARAM wParam, LPARAM lParam) noexcept {
     if (code >= 0 && !changeTaken.exchange(true)) {
-        if (GetWindowThreadProcessId(targetWindow, nullptr) == GetCurrentThreadId()) {
-            changeApplied.store(MakeBorderless(targetWindow));
+        HWND window = targetWindow.load();
+        if (GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId()) {
+            changeApplied.store(MakeBorderless(window));
         }
-        SetEvent(changeMade);
+        SetEvent(changeMade.load());
     }
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
 static bool WindowStillThere() {
-    return GetWindowThreadProcessId(targetWindow, nullptr) == targetThread;
+    return GetWindowThreadProcessId(targetWindow.load(), nullptr) == targetThread.load();
+}
+
+// Until the hook has made the change, the window is gone, or the window's
+// thread has ended (a hook that thread was running ends with it).
+static void WaitForTheChange() {
+    HANDLE waits[2] = {changeMade.load(), OpenThread(SYNCHRONIZE, FALSE, targetThread.load())};
+    DWORD count = waits[1] != nullptr ? 2 : 1;
+    while (WaitForMultipleObjects(count, waits, FALSE, kWindowGoneCheckMs) == WAIT_TIMEOUT) {
+        if (!WindowStillThere() && !changeTaken.exchange(true)) {
+            break; // gone before its thread took a message: nothing to change
+        }
+        // Else still there, or the hook is making the change right now.
+    }
+    changeTaken.store(true); // from now on a hook that runs leaves everything alone
+    if (waits[1] != nullptr) {
+        CloseHandle(waits[1]);
+    }
 }
 
 // The plugin's own thread that owns the hook until the change is made.
 static DWORD WINAPI WindowChangeThread(LPVOID) noexcept {
     // No module: a hook of this process's own code, which the system sets only
     // on a thread of this process, never on another program's.
-    HHOOK hook = SetWindowsHookExW(WH_GETMESSAGE, ChangeOnWindowThread, nullptr, targetThread);
+    HHOOK hook =
+        SetWindowsHookExW(WH_GETMESSAGE, ChangeOnWindowThread, nullptr, targetThread.load());
     if (hook != nullptr) {
         // A post fails when the window is gone, but also when the thread's
         // queue is full (ERROR_NOT_ENOUGH_QUOTA): a full queue has messages
         // enough to take, and each one the thread takes runs the hook. So a
         // failed post is never a reason to give the change up; only the
         // window's end is.
-        PostMessageW(targetWindow, WM_NULL, 0, 0);
-        while (WaitForSingleObject(changeMade, kWindowGoneCheckMs) == WAIT_TIMEOUT) {
-            if (!WindowStillThere() && !changeTaken.exchange(true)) {
-                break; // gone before its thread took a message: nothing to change
-            }
-            // Else still there, or the hook is making the change right now.
-        }
+        PostMessageW(targetWindow.load(), WM_NULL, 0, 0);
+        WaitForTheChange();
         UnhookWindowsHookEx(hook);
         if (changeApplied.load()) {
             Log("[QS] Borderless applied.");
         }
     }
-    CloseHandle(changeMade);
+    CloseHandle(changeMade.load());
     return 0;
 }
 
 void HandOffToWindowThread(HWND window, DWORD windowThread) {
-    if (handedOff.exchange(true)) {
-        return;
-    }
-    changeMade = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (changeMade == nullptr) {
+    HANDLE made = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (made == nullptr) {
         return; // no change is better than a game that never starts
     }
-    targetWindow = window;
-    targetThread = windowThread;
+    changeMade.store(made);
+    targetWindow.store(window);
+    targetThread.store(windowThread);
     HANDLE changer = CreateThread(nullptr, 0, WindowChangeThread, nullptr, 0, nullptr);
     if (changer == nullptr) {
-        CloseHandle(changeMade);
+        CloseHandle(made);
         return;
     }
-    // A window thread that takes messages has made the change, and the line
-    // is written, by then; one that does not makes it whenever it takes
-    // messages again.
+    // A window thread that takes messages has made the change by then, and
+    // most often the line is written too (it waits here for the log's file
+    // only as long as this wait lasts); one that does not take messages makes
+    // it whenever it takes messages again.
     WaitForSingleObject(changer, kWindowThreadWaitMs);
     CloseHandle(changer);
 }

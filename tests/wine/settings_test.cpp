@@ -77,14 +77,14 @@ TEST_F(SettingsFile, WhatCannotBeReadOrMadeIsSaidSoAndTheNextStartTriesAgain) {
     EXPECT_EQ(Start(plugin + L"--run-ms 400"),
               "[QS] Created default INI: Iter=10000, Sleep=5, Overlay=1");
     EXPECT_EQ(ReadBytes(Ini()), kDefaultIni);
-    EXPECT_FALSE(fs::exists(Ini() + L".tmp"));
+    EXPECT_FALSE(fs::exists(game + L"\\Data\\VELQ\\Plugins\\Quellstone.tmp"));
     // Another program makes the file between the plugin's look and its
     // write: its file is kept, and read.
     fs::remove(Ini());
     EXPECT_EQ(Start(plugin + L"--run-ms 400 --ini-appears Iter=7"),
               "[QS] INI loaded: Iter=7, Sleep=5, Overlay=1");
     EXPECT_EQ(ReadBytes(Ini()), "Iter=7");
-    EXPECT_FALSE(fs::exists(Ini() + L".tmp"));
+    EXPECT_FALSE(fs::exists(game + L"\\Data\\VELQ\\Plugins\\Quellstone.tmp"));
 
     // The game's path unknown: the file alone, in the current folder.
     fs::remove_all(game + L"\\Data");

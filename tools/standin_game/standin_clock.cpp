@@ -48,9 +48,10 @@ static DWORD RealSleepMs(DWORD ms) {
     return static_cast<DWORD>((ms + pluginClock.sleepSpeed - 1) / pluginClock.sleepSpeed);
 }
 
-// Sleep is all the plugin waits on while it runs; its one other wait, the
-// load's for the window's thread to make the borderless change, belongs to the
-// load and keeps its real length.
+// Sleep is all the workers wait on while they run. The window change's waits
+// (the load's for it, and its own thread's look every 100 ms whether the
+// window is still there) belong to the window, not the game's clock, and keep
+// their real length.
 static void WINAPI FastSleep(DWORD ms) {
     ULONGLONG from = PluginTickCount();
     Sleep(RealSleepMs(ms));

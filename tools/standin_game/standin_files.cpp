@@ -13,8 +13,10 @@ static LONG iniAppeared = 0;
 static HANDLE iniHandles[8] = {}; // the plugin's open settings files, for failing writes
 static SRWLOCK iniLock = SRWLOCK_INIT;
 
+// The settings file, or the name the plugin writes it under first.
 static bool IsSettingsFile(const wchar_t* path) {
-    return path != nullptr && std::wcsstr(path, L"Quellstone.ini") != nullptr;
+    return path != nullptr && (std::wcsstr(path, L"Quellstone.ini") != nullptr ||
+                               std::wcsstr(path, L"Quellstone.tmp") != nullptr);
 }
 
 // Slows the open and counts where it was made.
@@ -29,13 +31,14 @@ static void Opening() {
 }
 
 // Another program makes the settings file between the plugin's look and its
-// write: with the name the plugin will use, less any suffix of its own.
+// write, in the folder the plugin writes to.
 static void MakeIniAsAnotherProgram(const wchar_t* path) {
     if (!files.iniAppears || InterlockedExchange(&iniAppeared, 1) != 0) {
         return;
     }
     std::wstring real(path);
-    real.resize(real.find(L"Quellstone.ini") + std::wcslen(L"Quellstone.ini"));
+    std::size_t name = real.find_last_of(L"\\/");
+    real = real.substr(0, name == std::wstring::npos ? 0 : name + 1) + L"Quellstone.ini";
     HANDLE file = CreateFileW(real.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     DWORD written = 0;

@@ -9,7 +9,7 @@
 
 struct FileOptions {
     int slowOpenMs = 0;         // each file the plugin opens takes this much longer
-    bool iniWriteFails = false; // writes to a settings file (Quellstone.ini*) fail, and so
+    bool iniWriteFails = false; // writes to a settings file (Quellstone.ini or .tmp) fail, and so
                                 // does deleting one, as a drive gone full with a program
                                 // holding what was written
     bool iniAppears = false;    // another program makes Quellstone.ini, holding iniText,

@@ -16,6 +16,7 @@
 #include "standin_report.h"
 #include "standin_survey.h"
 #include "standin_window.h"
+#include "standin_windows_rules.h"
 
 static void PumpMessages() {
     MSG message;
@@ -141,6 +142,7 @@ int wmain(int argc, wchar_t** argv) {
     if (window != nullptr) {
         Report("window-end: %s", DescribeWindow(window).c_str());
     }
+    WaitForHookOwners(5000); // the plugin's own thread of the window change ends first
     Report("threads-after: %d", CountOwnThreads());
     if (options.entriesOnGuardPage) {
         ReportGuardPageFaults();

@@ -1,5 +1,8 @@
 #include "standin_windows_rules.h"
 
+#include <algorithm>
+#include <iterator>
+
 #include "standin_imports.h"
 #include "standin_report.h"
 
@@ -21,18 +24,33 @@ static DWORD WINAPI FreeWithItsThread(LPVOID parameter) {
     return 0;
 }
 
+// The threads that free hooks, so that the game can wait for them before it
+// counts its threads.
+static HANDLE waiters[8] = {};
+static LONG waiterCount = 0;
+
 static HHOOK WINAPI HookOwnedByThread(int type, HOOKPROC procedure, HINSTANCE module,
                                       DWORD thread) {
     HHOOK hook = SetWindowsHookExW(type, procedure, module, thread);
+    if (hook == nullptr) {
+        return nullptr; // with the system's own error
+    }
     HANDLE self = OpenThread(SYNCHRONIZE, FALSE, GetCurrentThreadId());
-    if (hook != nullptr && self != nullptr) {
-        HANDLE waiter =
+    LONG slot = InterlockedIncrement(&waiterCount) - 1;
+    if (self != nullptr && slot < LONG(std::size(waiters))) {
+        waiters[slot] =
             CreateThread(nullptr, 0, FreeWithItsThread, new HookOfThread{hook, self}, 0, nullptr);
-        if (waiter != nullptr) {
-            CloseHandle(waiter);
-        }
     }
     return hook;
+}
+
+void WaitForHookOwners(DWORD ms) {
+    LONG count = std::min<LONG>(waiterCount, LONG(std::size(waiters)));
+    for (LONG i = 0; i < count; ++i) {
+        if (waiters[i] != nullptr) {
+            WaitForSingleObject(waiters[i], ms);
+        }
+    }
 }
 
 static BOOL WINAPI FullQueue(HWND, UINT, WPARAM, LPARAM) {
@@ -41,7 +59,7 @@ static BOOL WINAPI FullQueue(HWND, UINT, WPARAM, LPARAM) {
 }
 
 void InstallWindowsRules(HMODULE plugin, bool postQuota) {
-    HookImport(plugin, "user32.dll", "SetWindowsHookExW",
+    HookImportOrReport(plugin, "user32.dll", "SetWindowsHookExW",
                reinterpret_cast<const void*>(HookOwnedByThread));
     if (postQuota) {
         HookImportOrReport(plugin, "user32.dll", "PostMessageW",

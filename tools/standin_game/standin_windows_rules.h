@@ -10,4 +10,10 @@
 // With postQuota, every PostMessageW of the plugin's fails with
 // ERROR_NOT_ENOUGH_QUOTA, Windows' answer once a queue holds 10,000 posted
 // messages (Wine's queues have no limit).
+// The stand-in frees the hook once its waiting thread has seen the end, a
+// moment after Windows would: a test that means to see the rule gives the
+// window's thread a while before its next message.
 void InstallWindowsRules(HMODULE plugin, bool postQuota);
+// Waits, at most ms each, until the threads that set hooks have ended and
+// their hooks are freed: before the game counts its threads.
+void WaitForHookOwners(DWORD ms);
