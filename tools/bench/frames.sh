@@ -186,6 +186,10 @@ for setting in "${cases[@]}"; do
     --arm-after-ms -1 -- -- "${busy[@]}" ;;
   no-monitor) frame_case no-monitor "game busy, the whole plugin" "it without the monitor's passes" \
     --plugin QuellstoneNoMonitor.dll -- -- "${busy[@]}" ;;
+  # The plugin against another build of it put in the game's folder (named
+  # by QS_FRAME_AGAINST): what a change did.
+  against) frame_case against "game busy, this build" "${QS_FRAME_AGAINST:-}" \
+    --plugin "${QS_FRAME_AGAINST:-}" -- -- "${busy[@]}" ;;
   *) echo "frames.sh: no case $setting" >&2; exit 1 ;;
   esac
 done
