@@ -134,7 +134,12 @@ cat "$QS_SCRATCH"/rows-wine*.md
 echo
 cat "$QS_SCRATCH"/verdicts-wine*.md
 source tools/bench/evening.sh
-cat "$QS_SCRATCH"/pairs-wine*.txt | awk '{ if (!($1 in x)) x[$1] = ++n; print x[$1], $0 }' \
+cat "$QS_SCRATCH"/pairs-wine*.txt | awk '
+  BEGIN { w["main"] = "main thread, vs alone"; w["busy"] = "busy, vs alone"; w["floor"] = "busy, vs bare work" }
+  { k = $1; if (!(k in x)) x[k] = ++n; split(k, c, "-"); $1 = "\"Wine " substr(c[1], 5) ": " w[c[2]] "\""; print x[k], $0 }' \
   >"$QS_SCRATCH/pairs.txt"
-gnuplot -e "data='$QS_SCRATCH'; out='docs/bench-frames.png'; label='$label'" \
+cases=$(awk '!seen[$1]++ { $0 = $0; label = substr($0, index($0, "\""));
+  label = substr(label, 1, index(substr(label, 2), "\"") + 1); printf "%s%s %s", n++ ? ", " : "(", label, $1 + 0.25 }
+  END { print ")" }' "$QS_SCRATCH/pairs.txt")
+gnuplot -e "data='$QS_SCRATCH'; out='docs/bench-frames.png'; label='$label'; cases='$cases'" \
   -e "late=$(awk 'BEGIN { print 1000 / 120 }')" tools/bench/frames.gp

@@ -4,8 +4,9 @@
 # done bare); same lines: the plugin costs the game no frame time. Right: each
 # pair of runs' ratio of that time's p99, with the geometric mean and its 95 %
 # interval, per case and Wine: the spread the verdicts are drawn from.
-# Given: data (folder of curve-wine8-<case>-<side>.txt and pairs.txt: x, case,
-# pair, ratio, mean, low, high), out, label, late (ms).
+# Given: data (folder of curve-wine8-<case>-<side>.txt and pairs.txt: x, case
+# in quotes, pair, ratio, mean, low, high), cases (the x tics, as gnuplot's
+# list of the case labels and their x), out, label, late (ms).
 xmax = late * 1.2
 do for [f in "main-floor main-plugin busy-floor busy-plugin floor-floor"] {
     stats data."/curve-wine8-".f.".txt" using 1 nooutput
@@ -39,16 +40,29 @@ unset arrow 1
 unset label 1
 unset logscale
 set logscale y
+set xrange [*:*] # stats keeps to the ranges set
 set yrange [*:*]
-set ytics auto
-set format y "%.2f"
-set xrange [0.5:*]
-set xtics rotate by -30 left
+stats data."/pairs.txt" using 1 nooutput
+xcases = STATS_max
+stats data."/pairs.txt" using 4 nooutput
+ylow = STATS_min
+yhigh = STATS_max
+stats data."/pairs.txt" using 6 nooutput
+ylow = STATS_min < ylow ? STATS_min : ylow
+stats data."/pairs.txt" using 7 nooutput
+yhigh = STATS_max > yhigh ? STATS_max : yhigh
+set yrange [(ylow < 0.9 ? ylow : 0.9) / 1.05:(yhigh > 1.1 ? yhigh : 1.1) * 1.05]
+set ytics (0.5, 0.6, 0.7, 0.8, 0.9, 1, 1.1, 1.25, 1.5, 2, 3, 4, 6)
+set format y "%g"
+set xrange [0.6:xcases + 0.6]
+eval "set xtics ".cases." rotate by -20 left scale 0"
+set grid noxtics ytics
 unset xlabel
-set ylabel "p99 of due moment to done, with / without (each pair)"
-set title "each pair of runs, and the mean with its 95 % interval"
+set ylabel "p99 of due moment to done, with / without"
+set title "each pair of runs, and their mean with its 95 % interval"
 set arrow 2 from graph 0, first 1.05 to graph 1, first 1.05 nohead dashtype 2 linecolor rgb "#c00000"
-set label 2 "1.05" at graph 0.01, first 1.05 offset 0,0.6 textcolor rgb "#c00000"
-plot data."/pairs.txt" using ($1 + 0.03 * ($3 - 5)):4:xtic(2) with points pointtype 7 pointsize 0.7 linecolor rgb "#4a7ab5" title "a pair", \
-     data."/pairs.txt" using ($3 == 1 ? $1 + 0.3 : NaN):5:6:7 with yerrorbars pointtype 5 pointsize 1.2 linewidth 2 linecolor rgb "#e08a00" title "mean, 95 % interval"
+set label 2 "1.05" at graph 1, first 1.05 offset 0.5,0 textcolor rgb "#c00000"
+set key top left
+plot data."/pairs.txt" using ($1 - 0.1 + 0.02 * $3):4 with points pointtype 7 pointsize 0.7 linecolor rgb "#4a7ab5" title "a pair", \
+     data."/pairs.txt" using ($3 == 1 ? $1 + 0.25 : NaN):5:6:7 with yerrorbars pointtype 5 pointsize 1.2 linewidth 2 linecolor rgb "#e08a00" title "mean, 95 % interval"
 unset multiplot
