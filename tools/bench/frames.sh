@@ -15,7 +15,7 @@
 # A figure's ratio is the geometric mean of its pairs' ratios, with a 95 %
 # interval from a bootstrap over the pairs. A case runs at least
 # QS_FRAME_PAIRS pairs (5), then more while its verdict is undecided and its
-# time (QS_FRAME_CASE_S, 100 s) allows. Writes OUT/rows-TAG.md,
+# time (QS_FRAME_CASE_S, 90 s) allows. Writes OUT/rows-TAG.md,
 # OUT/verdicts-TAG.md, OUT/pairs-TAG.txt and the curves for the picture.
 set -euo pipefail
 source "$(dirname "$0")/../../scripts/lib.sh" # the Wine's path
@@ -37,9 +37,9 @@ run_game() {
 }
 
 frame_period_ms=$(awk 'BEGIN { print 1000 / 120 }')
-frame_run_ms=${QS_FRAME_RUN_MS:-7000} # the first second is not counted (the stand-in's warm-up)
+frame_run_ms=${QS_FRAME_RUN_MS:-6000} # the first second is not counted (the stand-in's warm-up)
 min_pairs=${QS_FRAME_PAIRS:-5}
-case_budget_s=${QS_FRAME_CASE_S:-100}
+case_budget_s=${QS_FRAME_CASE_S:-90}
 busy_threads=$(($(nproc) - 1))
 frame_units=$(run_game --calibrate-frame-us 3000 | sed -n 's/^frame-work-units: //p')
 
