@@ -29,11 +29,19 @@ cp -r dist/Data "$game/"
 run_game() { "$QS_WINE" "$game/Duskhaven.exe" "$@" | tr -d '\r'; }
 
 # The frames under Wine 8, then under Wine 10 in its session when there is
-# one: $1 the cases (frames.sh).
+# one, each one's rows printed as soon as they are in: $1 the cases
+# (frames.sh). A Wine 10 session that ends early (another session of the same
+# root ending ends every process in it) costs its rows, not the run.
 frames_both() {
   bash tools/bench/frames.sh "$game" "$QS_SCRATCH" wine8 "$@"
+  cat "$QS_SCRATCH/rows-wine8.md"
   if qs_have_wine10; then
-    qs_wine10_run bash tools/bench/frames.sh "$game" "$QS_SCRATCH" wine10 "$@" >&2
+    if qs_wine10_run bash tools/bench/frames.sh "$game" "$QS_SCRATCH" wine10 "$@" >&2; then
+      cat "$QS_SCRATCH/rows-wine10.md"
+    else
+      echo "- Frames under Wine 10: not measured, its session ended early." >"$QS_SCRATCH/verdicts-wine10.md"
+      : >"$QS_SCRATCH/pairs-wine10.txt"
+    fi
   fi
 }
 if [ "${1:-}" = --shares ]; then
@@ -42,7 +50,6 @@ if [ "${1:-}" = --shares ]; then
   echo "| Figure | With | Without | Ratio (95 % interval) |"
   echo "|---|---|---|---|"
   frames_both no-scan no-worker no-monitor
-  cat "$QS_SCRATCH"/rows-wine*.md
   echo
   cat "$QS_SCRATCH"/verdicts-wine*.md
   exit 0
@@ -130,7 +137,6 @@ weight_row "threads" "" 3
 
 # The frames: the rows, then the verdicts under the table.
 frames_both main busy floor
-cat "$QS_SCRATCH"/rows-wine*.md
 echo
 cat "$QS_SCRATCH"/verdicts-wine*.md
 source tools/bench/evening.sh
