@@ -51,7 +51,7 @@ if [ "${1:-}" = --shares ]; then
   echo "|---|---|---|---|"
   frames_both no-scan no-worker no-monitor
   echo
-  cat "$QS_SCRATCH"/verdicts-wine*.md
+  cat "$QS_SCRATCH"/verdicts-wine{8,10}.md 2>/dev/null || true
   exit 0
 fi
 
@@ -138,9 +138,9 @@ weight_row "threads" "" 3
 # The frames: the rows, then the verdicts under the table.
 frames_both main busy floor
 echo
-cat "$QS_SCRATCH"/verdicts-wine*.md
+cat "$QS_SCRATCH"/verdicts-wine{8,10}.md 2>/dev/null || true
 source tools/bench/evening.sh
-cat "$QS_SCRATCH"/pairs-wine*.txt | awk '
+cat "$QS_SCRATCH"/pairs-wine{8,10}.txt 2>/dev/null | awk '
   BEGIN { w["main"] = "main thread, vs alone"; w["busy"] = "busy, vs alone"; w["floor"] = "busy, vs bare work" }
   { k = $1; if (!(k in x)) x[k] = ++n; split(k, c, "-"); $1 = "\"Wine " substr(c[1], 5) ": " w[c[2]] "\""; print x[k], $0 }' \
   >"$QS_SCRATCH/pairs.txt"

@@ -106,10 +106,12 @@ verdict() { # point low high pairs late-plugin late-floor pair-seconds floor-wor
     if (hi <= 1.05 && lp <= lf) { printf "no cost: p99 ratio %.3f (%.3f to %.3f), late frames %d against %d %s\n", p, lo, hi, lp, lf, w; exit }
     if (lo > 1.05) { printf "cost: p99 ratio %.3f (%.3f to %.3f), late frames %d against %d %s\n", p, lo, hi, lp, lf, w; exit }
     # The interval narrows with the square root of the pairs.
+    k = 0
     if (hi <= 1.05) more = "no more pairs would clear the extra late frames"
     else if (p < 1.05) { k = n * ((log(hi) - log(p)) / (log(1.05) - log(p)))^2 - n; more = sprintf("about %d more pairs (%.0f s) to decide", k + 1, (k + 1) * s) }
     else if (p > 1.05) { k = n * ((log(p) - log(lo)) / (log(p) - log(1.05)))^2 - n; more = sprintf("about %d more pairs (%.0f s) to decide", k + 1, (k + 1) * s) }
     else more = "its ratio lies on 1.05: no number of pairs decides it"
+    if (k > 1000) more = "its ratio lies too near 1.05 for any run of this bench to decide"
     printf "undecided: p99 ratio %.3f (%.3f to %.3f), late frames %d against %d %s; %s\n", p, lo, hi, lp, lf, w, more
   }'
 }
