@@ -85,7 +85,7 @@ row "VELQPlugin_Load vs its work done bare (log reset, restyle and move, 3 threa
 # The three threads while the game idles (unarmed, a short list), against
 # three bare threads with the same sleeps and a plain-load scan of the list:
 # their run time as Linux counts it (in nanoseconds; Wine's own thread times
-# tick in 10 ms), all threads but the main one, from 10 s to 30 s after the
+# tick in 10 ms), all threads but the main one, from 5 s to 15 s after the
 # start. Three of each, taken in turn, and the median of each.
 idle() {
   run_game --entries 0,1 --run-ms 17000 "$@" >/dev/null &
