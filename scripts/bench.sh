@@ -2,9 +2,12 @@
 # Prints the benchmark table, in markdown under a line that names the commit,
 # the Wine and the cores it measured: every figure beside the least the same
 # work can cost (its floor), measured in the same run, and their ratio; the
-# game's frames alone and with the plugin, with a verdict when the machine was
-# quiet. Draws docs/bench-frames.png and docs/bench-evening.png. Takes about
-# nine minutes. Nothing here passes or fails on time.
+# game's frames alone and with the plugin under Wine 8 and Wine 10, each with
+# its 95 % interval and a verdict. Draws docs/bench-frames.png and
+# docs/bench-evening.png. Takes about fifteen minutes. Nothing here passes or
+# fails on time.
+#   bench.sh --shares: only what each of the plugin's activities costs the
+#   frames of a game busy on every core, under both Wines; draws nothing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -21,9 +24,36 @@ qs_wine_start >/dev/null
 
 game="$QS_SCRATCH/Duskhaven"
 mkdir -p "$game"
-cp build/win/bin/Duskhaven.exe build/win/bin/MinimalPlugin.dll "$game/"
+cp build/win/bin/Duskhaven.exe build/win/bin/MinimalPlugin.dll build/win/bin/QuellstoneNoMonitor.dll "$game/"
 cp -r dist/Data "$game/"
 run_game() { "$QS_WINE" "$game/Duskhaven.exe" "$@" | tr -d '\r'; }
+
+# The frames under Wine 8, then under Wine 10 in its session when there is
+# one, each one's rows printed as soon as they are in: $1 the cases
+# (frames.sh). A Wine 10 session that ends early (another session of the same
+# root ending ends every process in it) costs its rows, not the run.
+frames_both() {
+  bash tools/bench/frames.sh "$game" "$QS_SCRATCH" wine8 "$@"
+  cat "$QS_SCRATCH/rows-wine8.md"
+  if qs_have_wine10; then
+    if qs_wine10_run bash tools/bench/frames.sh "$game" "$QS_SCRATCH" wine10 "$@" >&2; then
+      cat "$QS_SCRATCH/rows-wine10.md"
+    else
+      echo "- Frames under Wine 10: not measured, its session ended early." >"$QS_SCRATCH/verdicts-wine10.md"
+      : >"$QS_SCRATCH/pairs-wine10.txt"
+    fi
+  fi
+}
+if [ "${1:-}" = --shares ]; then
+  echo "_Measured by scripts/bench.sh --shares on $label, $(date -u '+%Y-%m-%d')._"
+  echo
+  echo "| Figure | With | Without | Ratio (95 % interval) |"
+  echo "|---|---|---|---|"
+  frames_both no-scan no-worker no-monitor
+  echo
+  cat "$QS_SCRATCH"/verdicts-wine{8,10}.md 2>/dev/null || true
+  exit 0
+fi
 
 median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 row() { awk -v w="$1" -v u="$2" -v a="$3" -v b="$4" \
@@ -55,12 +85,12 @@ row "VELQPlugin_Load vs its work done bare (log reset, restyle and move, 3 threa
 # The three threads while the game idles (unarmed, a short list), against
 # three bare threads with the same sleeps and a plain-load scan of the list:
 # their run time as Linux counts it (in nanoseconds; Wine's own thread times
-# tick in 10 ms), all threads but the main one, from 10 s to 30 s after the
+# tick in 10 ms), all threads but the main one, from 5 s to 15 s after the
 # start. Three of each, taken in turn, and the median of each.
 idle() {
-  run_game --entries 0,1 --run-ms 32000 "$@" >/dev/null &
+  run_game --entries 0,1 --run-ms 17000 "$@" >/dev/null &
   local game_pid=$! pid start end
-  sleep 10
+  sleep 5
   pid=$(pgrep -n -f 'Duskhaven.exe --entries 0,1')
   threads_ns() {
     for task in /proc/"$pid"/task/*; do
@@ -68,17 +98,54 @@ idle() {
     done | awk '{ s += $1 } END { print s }'
   }
   start=$(threads_ns)
-  sleep 20
+  sleep 10
   end=$(threads_ns)
   wait "$game_pid"
-  awk -v a="$start" -v b="$end" 'BEGIN { print (b - a) / 20e9 * 100 }'
+  awk -v a="$start" -v b="$end" 'BEGIN { print (b - a) / 10e9 * 100 }'
 }
 for i in 1 2 3; do
   idle >>"$QS_SCRATCH/idle-plugin.txt"
   idle --bare >>"$QS_SCRATCH/idle-bare.txt"
 done
-row "Plugin threads idle (unarmed), % of one core, median of 3 x 20 s vs three bare threads (Wine)" \
+row "Plugin threads idle (unarmed), % of one core, median of 3 x 10 s vs three bare threads (Wine)" \
   "%" "$(median <"$QS_SCRATCH/idle-plugin.txt")" "$(median <"$QS_SCRATCH/idle-bare.txt")"
 
-source tools/bench/frames.sh
+# The plugin's weight in the game: what the loaded plugin, armed over the
+# long list, adds to the process against the DLL with no code, 3 s after the
+# load: committed private memory (a walk of the address space), handles and
+# threads. Three of each, in turn, and the median of each.
+weight() {
+  run_game --list-size 1000000 --present-last --arm-after-ms 0 --run-ms 3000 \
+    --report-every-ms 2900 --frame-work-units 1 "$@" | awk '
+    /^process: / { for (i = 2; i <= NF; i++) { split($i, kv, "="); f[kv[1]] = kv[2] } }
+    /^frames: / { for (i = 2; i <= NF; i++) { split($i, kv, "="); g[kv[1]] = kv[2] } }
+    END { print g["private-kb"], f["handles"], f["threads"] }'
+}
+for i in 1 2 3; do
+  weight >>"$QS_SCRATCH/weight-plugin.txt"
+  weight --plugin MinimalPlugin.dll >>"$QS_SCRATCH/weight-minimal.txt"
+done
+weight_of() { cut -d' ' -f"$2" "$QS_SCRATCH/weight-$1.txt" | median; }
+weight_row() { # words, unit, column
+  echo "| Game process with the DLL vs with the DLL with the same exports and no code, $1, median of 3 (Wine) |" \
+    "$(weight_of plugin "$3") $2 | $(weight_of minimal "$3") $2 |" \
+    "+$(($(weight_of plugin "$3") - $(weight_of minimal "$3"))) $2 |"
+}
+weight_row "committed private memory" KiB 1
+weight_row "handles" "" 2
+weight_row "threads" "" 3
+
+# The frames: the rows, then the verdicts under the table.
+frames_both main busy floor
+echo
+cat "$QS_SCRATCH"/verdicts-wine{8,10}.md 2>/dev/null || true
 source tools/bench/evening.sh
+cat "$QS_SCRATCH"/pairs-wine{8,10}.txt 2>/dev/null | awk '
+  BEGIN { w["main"] = "main thread, vs alone"; w["busy"] = "busy, vs alone"; w["floor"] = "busy, vs bare work" }
+  { k = $1; if (!(k in x)) x[k] = ++n; split(k, c, "-"); $1 = "\"Wine " substr(c[1], 5) ": " w[c[2]] "\""; print x[k], $0 }' \
+  >"$QS_SCRATCH/pairs.txt"
+cases=$(awk '!seen[$1]++ { $0 = $0; label = substr($0, index($0, "\""));
+  label = substr(label, 1, index(substr(label, 2), "\"") + 1); printf "%s%s %s", n++ ? ", " : "(", label, $1 + 0.25 }
+  END { print ")" }' "$QS_SCRATCH/pairs.txt")
+gnuplot -e "data='$QS_SCRATCH'; out='docs/bench-frames.png'; label='$label'; cases='$cases'" \
+  -e "late=$(awk 'BEGIN { print 1000 / 120 }')" tools/bench/frames.gp

@@ -38,9 +38,12 @@ extern const GameMemory kGameMemory;
 
 // The fault-proof steps themselves: false or -1 instead of a fault. A guard
 // page that they touch after all is a guard page again when they return.
+// GuardedScan searches a long list in slices of kScanSliceEntries (512 KiB),
+// yielding the processor between two.
 bool GuardedLoad(std::uintptr_t address, std::size_t size, std::uint64_t* value);
 int GuardedScan(std::uintptr_t address, std::size_t count);
 #endif
+constexpr std::size_t kScanSliceEntries = 65536;
 
 // True when the list reachable from the holder slot has a non-zero entry. An
 // unreadable holder or list, or the unreadable rest of a list, counts as no

@@ -15,6 +15,8 @@
 // returns -1; every other exception of the game passes on untouched.
 #include "workers/activity_watcher.h"
 
+#include <algorithm>
+
 extern "C" int qs_guarded_load64(const void* from, std::uint64_t* out);
 extern "C" int qs_guarded_load32(const void* from, std::uint32_t* out);
 extern "C" int qs_guarded_scan(const void* entries, std::size_t count);
@@ -155,6 +157,22 @@ bool GuardedLoad(std::uintptr_t address, std::size_t size, std::uint64_t* value)
     return true;
 }
 
+// A long list is searched in slices, and between two slices the core goes to
+// any thread waiting for it on this processor: a game thread that woke while
+// the watcher swept its list waits one slice, not the whole sweep. With no
+// thread waiting the yield returns at once.
 int GuardedScan(std::uintptr_t address, std::size_t count) {
-    return HandlerInstalled() ? qs_guarded_scan(reinterpret_cast<const void*>(address), count) : -1;
+    if (!HandlerInstalled()) {
+        return -1;
+    }
+    for (;;) {
+        std::size_t slice = std::min(count, kScanSliceEntries);
+        int found = qs_guarded_scan(reinterpret_cast<const void*>(address), slice);
+        if (found != 0 || slice == count) {
+            return found;
+        }
+        address += slice * 8;
+        count -= slice;
+        SwitchToThread();
+    }
 }

@@ -79,6 +79,24 @@ TEST(GuardedReads, UnreadableMemoryFailsInsteadOfFaultingAndGuardPagesStayGuarde
     EXPECT_EQ(GuardedScan(0xDEADBEEFDEADBEEF, 1), -1); // not even an address
 }
 
+TEST(GuardedReads, ALongListIsSearchedAcrossItsSlicesToItsEnd) {
+    // Three slices and a few entries: the scan yields between slices, and
+    // neither an entry nor a fault beyond the first slice is missed.
+    constexpr std::size_t kCount = 3 * kScanSliceEntries + 5;
+    constexpr std::size_t kPages = (kCount * 8 + 4095) / 4096 + 1;
+    std::uint64_t* list = Pages(kPages);
+    EXPECT_EQ(GuardedScan(Address(list), kCount), 0);
+    list[kCount - 1] = 7;
+    EXPECT_EQ(GuardedScan(Address(list), kCount), 1);
+    EXPECT_EQ(GuardedScan(Address(list), kCount - 1), 0);
+    list[kScanSliceEntries] = 7; // the first entry of the second slice
+    EXPECT_EQ(GuardedScan(Address(list), kCount - 1), 1);
+    list[kScanSliceEntries] = 0;
+    Protect(list + 2 * kScanSliceEntries, PAGE_NOACCESS); // gone in the third slice
+    EXPECT_EQ(GuardedScan(Address(list), kCount), -1);
+    VirtualFree(list, 0, MEM_RELEASE);
+}
+
 TEST(GuardedReads, AWordIsAlwaysAValueTheGameStored) {
     // The game switches its words between two values with one store each; a
     // read put together from bytes of both would be an address never there.

@@ -1,122 +1,207 @@
-# Sourced by scripts/bench.sh: the game's frames alone and with the plugin.
+# The game's frames alone and with the plugin, under one Wine: run by
+# scripts/bench.sh, once per Wine (under Wine 10 inside its session).
+#   frames.sh GAME_FOLDER OUT_FOLDER TAG [CASE...]
 # The stand-in game renders 120 frames a second, each the same work (about
-# 3 ms, calibrated once here and given to every run), and times each frame's
-# work. "Alone" loads the plugin with the same exports and no code; "with the
-# plugin" loads Quellstone.dll. Both are armed at once over a list of 1,000,000
-# entries with only the last present, so that the watcher sweeps the whole list
-# every pass and the CPU worker does its work, with the default settings.
-# Three runs of each, alternating, in two cases: the game's main thread alone,
-# and the game busy on every other core as well. Adds rows to the table,
-# prints a verdict per case when the machine was quiet, and draws
-# docs/bench-frames.png.
+# 3 ms, calibrated once here and given to every run), and times each frame: its
+# work, how late its work started after its due moment, and whether it
+# finished after its deadline (a late frame, whatever the cause). "Alone" loads
+# the plugin with the same exports and no code; "with the plugin" loads
+# Quellstone.dll. Both are armed at once over a list of 1,000,000 entries with
+# only the last present, so that the watcher sweeps the whole list every pass
+# and the CPU worker does its work, with the default settings.
+#
+# Runs come in pairs, one of each side by side (in turn which goes first), so
+# that the machine's drift over the minutes cancels out of each pair's ratio.
+# A figure's ratio is the geometric mean of its pairs' ratios, with a 95 %
+# interval from a bootstrap over the pairs. A case runs at least
+# QS_FRAME_PAIRS pairs (5), then more while its verdict is undecided and its
+# time (QS_FRAME_CASE_S, 90 s) allows. Writes OUT/rows-TAG.md,
+# OUT/verdicts-TAG.md, OUT/pairs-TAG.txt and the curves for the picture.
+set -euo pipefail
+source "$(dirname "$0")/../../scripts/lib.sh" # the Wine's path
+game=$1 out=$2 tag=$3
+shift 3
+cases=("$@")
+[ ${#cases[@]} -gt 0 ] || cases=(main busy floor)
+wine_name=$(${QS_WINE_ROOT:+chroot "$QS_WINE_ROOT"} "$QS_WINE" --version)
+# The game and the plugin in it run at a higher priority than the machine's
+# other processes (nice -10, where allowed), as the game in front of the
+# player does: what the other processes do then moves both sides of a pair
+# less, while the plugin's threads still compete with the game's on equal
+# terms, as they do under Wine.
+frame_nice=${QS_FRAME_NICE:--10}
+[ "$(nice -n "$frame_nice" nice 2>/dev/null)" = "$frame_nice" ] || frame_nice=0
+run_game() {
+  nice -n "$frame_nice" ${QS_WINE_ROOT:+chroot "$QS_WINE_ROOT"} "$QS_WINE" \
+    "$game/Duskhaven.exe" "$@" | tr -d '\r'
+}
 
 frame_period_ms=$(awk 'BEGIN { print 1000 / 120 }')
-frame_runs=3
-frame_run_ms=11000 # the first second is not counted (the stand-in's warm-up)
+frame_run_ms=${QS_FRAME_RUN_MS:-6000} # the first second is not counted (the stand-in's warm-up)
+min_pairs=${QS_FRAME_PAIRS:-5}
+case_budget_s=${QS_FRAME_CASE_S:-90}
 busy_threads=$(($(nproc) - 1))
 frame_units=$(run_game --calibrate-frame-us 3000 | sed -n 's/^frame-work-units: //p')
 
-# CPU time in clock ticks: the whole machine's, and this run's own (this
-# shell's finished children, and the processes of this Wine prefix).
-machine_ticks() { awk '/^cpu / { print $2 + $3 + $4 + $7 + $8 + $9 }' /proc/stat; }
-own_ticks() {
-  local pid sum
-  sum=$(awk '{ print $16 + $17 }' /proc/$$/stat)
-  for pid in $(grep -lsxzF "WINEPREFIX=$WINEPREFIX" /proc/[0-9]*/environ | cut -d/ -f3); do
-    sum=$((sum + $(awk '{ print $14 + $15 }' /proc/"$pid"/stat 2>/dev/null || echo 0)))
-  done
-  echo "$sum"
-}
-
-# One run: the frames' work times in microseconds, one a line, into $1;
-# $2 is the case, $3 "alone" or "plugin", the rest are options. Adds the other
-# processes' CPU time during the run to $QS_SCRATCH/others-<case>.txt.
+# One run: the frames' figures into $1.{work,late,done} (microseconds, one a
+# line) and its late frames into $1.count; $2 is the side (floor or plugin),
+# the rest are options.
 frame_run() {
-  local out=$1 setting=$2 machine0 own0 start end
-  [ "$3" = plugin ] || set -- "$@" --plugin MinimalPlugin.dll
-  shift 3
-  machine0=$(machine_ticks) own0=$(own_ticks) start=$(date +%s.%N)
-  run_game --list-size 1000000 --present-last --arm-after-ms 0 \
-    --run-ms "$frame_run_ms" --frame-work-units "$frame_units" "$@" >"$out.log"
-  end=$(date +%s.%N)
-  echo "$(($(machine_ticks) - machine0 - $(own_ticks) + own0)) $start $end" \
-    >>"$QS_SCRATCH/others-$setting.txt"
-  if ! grep -qx 'load: 1' "$out.log" || ! grep -q '^frames: ' "$out.log"; then
-    echo "bench: a frames run did not load or did not finish:" >&2
-    cat "$out.log" >&2
-    exit 1
-  fi
-  sed -n 's/^frame-work-us: //p' "$out.log" | tr ' ' '\n' | sed '/^$/d' >"$out"
-  if [ "$(wc -l <"$out")" -ne "$(sed -n 's/^frames: counted=\([0-9]*\).*/\1/p' "$out.log")" ]; then
-    echo "bench: a frames run reported fewer work times than it counted" >&2
-    exit 1
-  fi
-}
-
-# Median, p99, p99.9 (nearest rank) and late frames of the work times in the
-# files given, in ms, and the number of frames.
-frame_stats() {
-  cat "$@" | sort -n | awk -v late_ms="$(awk -v p="$frame_period_ms" 'BEGIN { print 1.5 * p }')" '
-    { v[NR] = $1 / 1000; late += $1 / 1000 > late_ms }
-    function at(p) { i = int(p * NR); if (i < p * NR) i++; return v[i < 1 ? 1 : i] }
-    END { printf "%.4f %.4f %.4f %d %d\n", at(0.5), at(0.99), at(0.999), late, NR }'
-}
-
-frame_row() { # what, alone figure, plugin figure
-  awk -v w="$1" -v a="$3" -v b="$2" 'BEGIN { printf "| %s | %.3f ms | %.3f ms | %.3f |\n", w, a, b, a / b }'
-}
-
-frame_case() { # case name, its words in the table, options
-  local setting=$1 words=$2 i verdict others spread
-  local a50 a99 a999 alate count p50 p99 p999 plate pcount
+  local file=$1 side=$2 loaded='^load: 1$'
   shift 2
-  for i in $(seq "$frame_runs"); do
-    for kind in alone plugin; do
-      frame_run "$QS_SCRATCH/frames-$setting-$kind-$i.txt" "$setting" "$kind" "$@"
-    done
-  done
-  read -r a50 a99 a999 alate count < <(frame_stats "$QS_SCRATCH"/frames-"$setting"-alone-*.txt)
-  read -r p50 p99 p999 plate pcount < <(frame_stats "$QS_SCRATCH"/frames-"$setting"-plugin-*.txt)
-  local what="Frame work, $words, $frame_runs x $((frame_run_ms / 1000 - 1)) s, vs the game alone (Wine)"
-  frame_row "$what: median" "$a50" "$p50"
-  frame_row "$what: p99" "$a99" "$p99"
-  frame_row "$what: p99.9" "$a999" "$p999"
-  echo "| $what: late frames (work over 1.5 frame periods) | $plate of $pcount | $alate of $count | |"
-
-  # Quiet: the other processes took under a tenth of a core on average, and
-  # the game-alone runs agree on their p99 within 5 %. Otherwise a 5 % verdict
-  # would measure the machine, not the plugin.
-  # (A few ticks below zero are the two clocks' rounding: nothing else ran.)
-  others=$(awk '{ t += $1; s += $3 - $2 } END { o = t / s; printf "%.0f", o < 0 ? 0 : o }' \
-    "$QS_SCRATCH/others-$setting.txt")
-  spread=$(for i in $(seq "$frame_runs"); do frame_stats "$QS_SCRATCH/frames-$setting-alone-$i.txt"; done |
-    awk 'NR == 1 || $2 < lo { lo = $2 } NR == 1 || $2 > hi { hi = $2 } END { printf "%.0f", (hi / lo - 1) * 100 }')
-  if [ "$others" -gt 10 ] || [ "$spread" -gt 5 ]; then
-    verdict="no verdict: the machine was not quiet (other processes took $others % of a core"
-    verdict="$verdict during the runs; the game-alone runs' p99 differed by $spread %)"
-    frame_picture_note=", machine not quiet: no verdict"
-  elif awk -v a="$a99" -v p="$p99" 'BEGIN { exit !(p <= a * 1.05) }' && [ "$plate" -le "$alate" ]; then
-    verdict="no frame lost: p99 within 5 % of the game alone and no extra late frame"
-  else
-    verdict="frames lost: p99 more than 5 % above the game alone's, or more late frames"
+  [ "$side" != floor ] || ! printf '%s\n' "$@" | grep -qx -- --bare || loaded='^load-us: '
+  run_game --list-size 1000000 --present-last --arm-after-ms 0 \
+    --run-ms "$frame_run_ms" --frame-work-units "$frame_units" "$@" >"$file.log"
+  if ! grep -q "$loaded" "$file.log" || ! grep -q '^frames: ' "$file.log"; then
+    echo "bench: a frames run did not load or did not finish:" >&2
+    cat "$file.log" >&2
+    exit 1
   fi
-  frame_verdicts+=("- Frames, $words: $verdict.")
+  sed -n 's/^frame-work-us: //p' "$file.log" | tr ' ' '\n' | sed '/^$/d' >"$file.work"
+  sed -n 's/^frame-start-late-us: //p' "$file.log" | tr ' ' '\n' | sed '/^$/d' >"$file.late"
+  paste "$file.late" "$file.work" | awk '{ print $1 + $2 }' >"$file.done"
+  sed -n 's/^frames: .* late=\([0-9]*\).*/\1/p' "$file.log" >"$file.count"
+  if [ "$(wc -l <"$file.work")" -ne "$(sed -n 's/^frames: counted=\([0-9]*\).*/\1/p' "$file.log")" ] ||
+    [ "$(wc -l <"$file.late")" -ne "$(wc -l <"$file.work")" ]; then
+    echo "bench: a frames run reported fewer times than it counted" >&2
+    exit 1
+  fi
 }
 
-frame_verdicts=() frame_picture_note=""
-frame_case main "main thread alone"
-frame_case busy "game busy on every core" --busy-threads "$busy_threads"
-echo
-printf '%s\n' "${frame_verdicts[@]}"
+# Median, p99 and p99.9 (nearest rank) of the times in the files given, in ms.
+frame_stats() {
+  cat "$@" | sort -n | awk '
+    { v[NR] = $1 / 1000 }
+    function at(p) { i = int(p * NR); if (i < p * NR) i++; return v[i < 1 ? 1 : i] }
+    END { printf "%.4f %.4f %.4f\n", at(0.5), at(0.99), at(0.999) }'
+}
 
-# The picture: for each case, the share of frames whose work took longer than
-# a given time, alone and with the plugin.
-for setting in main busy; do
-  for kind in alone plugin; do
-    cat "$QS_SCRATCH"/frames-"$setting"-"$kind"-*.txt | sort -n |
-      awk '{ v[NR] = $1 } END { for (i = 1; i <= NR; i++) print v[i] / 1000, (NR - i + 1) / NR }' \
-        >"$QS_SCRATCH/curve-$setting-$kind.txt"
+# The geometric mean of the ratios given (one a line) and its 95 % interval,
+# from 4000 resamples of the pairs with a fixed seed: "point low high".
+ratio_interval() {
+  local logs
+  logs=$(awk '{ print log($1) }')
+  {
+    echo "$logs" | awk '{ s += $1 } END { print s / NR }'
+    echo "$logs" | awk 'BEGIN { srand(7) } { r[NR] = $1 }
+      END { for (b = 1; b <= 4000; b++) { t = 0; for (i = 1; i <= NR; i++) t += r[1 + int(rand() * NR)]; print t / NR } }' |
+      sort -g | sed -n '100p;3901p'
+  } | awk '{ v[NR] = exp($1) } END { printf "%.4f %.4f %.4f\n", v[1], v[2], v[3] }'
+}
+
+# A case's figure per pair, as "alone plugin" lines: $1 case, $2 kind (work,
+# late or done), $3 column of frame_stats (1 median, 2 p99, 3 p99.9).
+pair_figures() {
+  local i
+  for ((i = 1; i <= pairs; i++)); do
+    echo "$(frame_stats "$out/$tag-$1-floor-$i.$2" | cut -d' ' -f"$3")" \
+      "$(frame_stats "$out/$tag-$1-plugin-$i.$2" | cut -d' ' -f"$3")"
   done
+}
+
+# The verdict on the pairs' ratios of the frames' p99 from due moment to done,
+# and the late frames: "decided" or how many more pairs it would take.
+verdict() { # point low high pairs late-plugin late-floor pair-seconds floor-words
+  awk -v p="$1" -v lo="$2" -v hi="$3" -v n="$4" -v lp="$5" -v lf="$6" -v s="$7" -v w="$8" 'BEGIN {
+    if (hi <= 1.05 && lp <= lf) { printf "no cost: p99 ratio %.3f (%.3f to %.3f), late frames %d against %d %s\n", p, lo, hi, lp, lf, w; exit }
+    if (lo > 1.05) { printf "cost: p99 ratio %.3f (%.3f to %.3f), late frames %d against %d %s\n", p, lo, hi, lp, lf, w; exit }
+    # The interval narrows with the square root of the pairs.
+    k = 0
+    if (hi <= 1.05) more = "no more pairs would clear the extra late frames"
+    else if (p < 1.05) { k = n * ((log(hi) - log(p)) / (log(1.05) - log(p)))^2 - n; more = sprintf("about %d more pairs (%.0f s) to decide", k + 1, (k + 1) * s) }
+    else if (p > 1.05) { k = n * ((log(p) - log(lo)) / (log(p) - log(1.05)))^2 - n; more = sprintf("about %d more pairs (%.0f s) to decide", k + 1, (k + 1) * s) }
+    else more = "its ratio lies on 1.05: no number of pairs decides it"
+    if (k > 1000) more = "its ratio lies too near 1.05 for any run of this bench to decide"
+    printf "undecided: p99 ratio %.3f (%.3f to %.3f), late frames %d against %d %s; %s\n", p, lo, hi, lp, lf, w, more
+  }'
+}
+
+late_total() { cat "$out/$tag-$1-$2"-*.count | awk '{ s += $1 } END { print s + 0 }'; }
+
+# $1 case, $2 its words, $3 the floor's words, then the floor's options, "--",
+# the plugin's, "--" and the options of both.
+frame_case() {
+  local setting=$1 words=$2 floor_words=$3 floor_opts=() plugin_opts=() first second started pair_s
+  shift 3
+  while [ "$1" != -- ]; do floor_opts+=("$1"); shift; done
+  shift
+  while [ "$1" != -- ]; do plugin_opts+=("$1"); shift; done
+  shift
+  pairs=0 started=$(date +%s)
+  while :; do
+    pairs=$((pairs + 1))
+    # In turn which side goes first, so that a drift within a pair cancels too.
+    if ((pairs % 2)); then first=floor second=plugin; else first=plugin second=floor; fi
+    for side in $first $second; do
+      if [ "$side" = floor ]; then
+        frame_run "$out/$tag-$setting-floor-$pairs" floor "${floor_opts[@]}" "$@"
+      else
+        frame_run "$out/$tag-$setting-plugin-$pairs" plugin ${plugin_opts[@]+"${plugin_opts[@]}"} "$@"
+      fi
+    done
+    pair_s=$((($(date +%s) - started) / pairs))
+    ((pairs >= min_pairs)) || continue
+    read -r point low high < <(pair_figures "$setting" done 2 | awk '{ print $2 / $1 }' | ratio_interval)
+    v=$(verdict "$point" "$low" "$high" "$pairs" "$(late_total "$setting" plugin)" \
+      "$(late_total "$setting" floor)" "$pair_s" "$floor_words")
+    [[ $v == undecided* ]] && (($(date +%s) - started + pair_s <= case_budget_s)) || break
+  done
+  local what="Frames, $words, $pairs pairs of $((frame_run_ms / 1000 - 1)) s, vs $floor_words ($wine_name, nice $frame_nice)"
+  figure_row() { # words, kind, column
+    local a b
+    read -r a b < <(pair_figures "$setting" "$2" "$3" | awk '{ a += log($1 > 0.001 ? $1 : 0.001); b += log($2 > 0.001 ? $2 : 0.001) } END { print exp(a / NR), exp(b / NR) }')
+    read -r point low high < <(pair_figures "$setting" "$2" "$3" | awk '{ print ($2 > 0.001 ? $2 : 0.001) / ($1 > 0.001 ? $1 : 0.001) }' | ratio_interval)
+    awk -v w="$what: $1" -v a="$a" -v b="$b" -v p="$point" -v lo="$low" -v hi="$high" \
+      'BEGIN { printf "| %s | %.3f ms | %.3f ms | %.3f (%.3f to %.3f) |\n", w, b, a, p, lo, hi }'
+  }
+  {
+    figure_row "work, median" work 1
+    figure_row "work, p99" work 2
+    figure_row "work, p99.9" work 3
+    figure_row "start after the due moment, p99" late 2
+    figure_row "due moment to done, p99" done 2
+    echo "| $what: late frames (done after the deadline) | $(late_total "$setting" plugin) of" \
+      "$(cat "$out/$tag-$setting-plugin"-*.work | wc -l) | $(late_total "$setting" floor) of" \
+      "$(cat "$out/$tag-$setting-floor"-*.work | wc -l) | |"
+  } >>"$out/rows-$tag.md"
+  echo "- Frames, $words, $wine_name, $pairs pairs: $v." >>"$out/verdicts-$tag.md"
+  # For the picture: each pair's ratio of the p99 due moment to done, and the
+  # pooled frames of each side.
+  pair_figures "$setting" done 2 | awk -v c="$tag-$setting" -v p="$point" -v lo="$low" -v hi="$high" \
+    '{ print c, NR, $2 / $1, p, lo, hi }' >>"$out/pairs-$tag.txt"
+  for side in floor plugin; do
+    cat "$out/$tag-$setting-$side"-*.done | sort -n |
+      awk '{ v[NR] = $1 } END { for (i = 1; i <= NR; i++) print v[i] / 1000, (NR - i + 1) / NR }' \
+        >"$out/curve-$tag-$setting-$side.txt"
+  done
+}
+
+: >"$out/rows-$tag.md"
+: >"$out/verdicts-$tag.md"
+: >"$out/pairs-$tag.txt"
+busy=(--busy-threads "$busy_threads")
+for setting in "${cases[@]}"; do
+  case $setting in
+  main) frame_case main "main thread alone" "the game alone" --plugin MinimalPlugin.dll -- -- ;;
+  busy) frame_case busy "game busy on every core" "the game alone" --plugin MinimalPlugin.dll -- -- "${busy[@]}" ;;
+  # The floor: three bare threads with the plugin's sleeps and a plain-load
+  # scan of the list, the specified work done the plainest way.
+  floor) frame_case floor "game busy on every core" "the same work done bare" --bare -- -- "${busy[@]}" ;;
+  # What costs the frames: the whole plugin against the plugin with one of its
+  # activities left out (scripts/bench.sh --shares). Without the scan: the
+  # present entry first, so that each pass stops at once; without the
+  # worker's passes and lines: never armed; without the monitor's passes: a
+  # build whose monitor thread only sleeps.
+  no-scan) frame_case no-scan "game busy, the whole plugin" "it without the watcher's scan" \
+    --present-first -- -- "${busy[@]}" ;;
+  no-worker) frame_case no-worker "game busy, the whole plugin" "it without the worker's passes" \
+    --arm-after-ms -1 -- -- "${busy[@]}" ;;
+  no-monitor) frame_case no-monitor "game busy, the whole plugin" "it without the monitor's passes" \
+    --plugin QuellstoneNoMonitor.dll -- -- "${busy[@]}" ;;
+  # The plugin against another build of it put in the game's folder (named
+  # by QS_FRAME_AGAINST): what a change did.
+  against) frame_case against "game busy, this build" "${QS_FRAME_AGAINST:-}" \
+    --plugin "${QS_FRAME_AGAINST:-}" -- -- "${busy[@]}" ;;
+  *) echo "frames.sh: no case $setting" >&2; exit 1 ;;
+  esac
 done
-gnuplot -e "data='$QS_SCRATCH'; out='docs/bench-frames.png'; label='$label$frame_picture_note'" \
-  -e "late=$(awk -v p="$frame_period_ms" 'BEGIN { print 1.5 * p }')" tools/bench/frames.gp

@@ -2,8 +2,12 @@
 // the same fixed amount of work, then a wait for the next frame's deadline, as
 // a game's render thread does. Each frame's work is timed with the performance
 // counter; a frame whose work takes longer is a frame the player may feel,
-// whatever else the process does. Optionally the game keeps every other core
-// busy too, as a game with worker threads does.
+// whatever else the process does. So is a frame whose work starts late: a
+// thread beside the game can keep the render thread from waking at its due
+// moment without touching the work itself. A frame is late when it finished
+// after its deadline (its due moment plus one frame period), whatever the
+// cause. Optionally the game keeps every other core busy too, as a game with
+// worker threads does.
 #include "standin_frames.h"
 
 #include <algorithm>
@@ -14,6 +18,7 @@
 #include <windows.h>
 
 #include "standin_report.h"
+#include "standin_survey.h"
 
 constexpr double kFramePeriodMs = 1000.0 / 120;
 // The first second is not counted: the plugin's load and its first passes
@@ -81,7 +86,8 @@ static DWORD WINAPI BusyCore(LPVOID) {
 
 static FrameOptions frameOptions;
 static double firstFrameMs = 0, nextFrameMs = 0;
-static std::vector<float> workMs;
+static std::vector<float> workMs, startLateMs;
+static long long lateFrames = 0;
 
 void StartFrames(const FrameOptions& options) {
     frameOptions = options;
@@ -89,14 +95,18 @@ void StartFrames(const FrameOptions& options) {
         CloseHandle(CreateThread(nullptr, 0, BusyCore, nullptr, 0, nullptr));
     }
     workMs.reserve(1 << 16);
+    startLateMs.reserve(1 << 16);
     TimeWork(scene.size() / 9 + 1); // the first touch of the frame's data
     firstFrameMs = nextFrameMs = NowMs();
 }
 
 void RunFrame() {
+    double due = nextFrameMs, start = NowMs();
     double work = TimeWork(frameOptions.workUnits);
-    if (nextFrameMs - firstFrameMs >= kWarmUpMs) {
+    if (due - firstFrameMs >= kWarmUpMs) {
         workMs.push_back(static_cast<float>(work));
+        startLateMs.push_back(static_cast<float>(std::max(0.0, start - due)));
+        lateFrames += start + work > due + kFramePeriodMs;
     }
     // A frame that ran past its deadline makes the next start at once; one
     // that ran past the one after drops the deadlines it missed.
@@ -110,23 +120,29 @@ void RunFrame() {
     }
 }
 
-// The counted frames' work times, in microseconds, for the benchmark to sort
-// and draw, a hundred to a line (a report line holds at most 1 KiB); then
-// their count and the late ones (work over 1.5 frame periods).
+// Times in microseconds, a hundred to a line (a report line holds at most
+// 1 KiB).
+static void ReportTimes(const char* name, const std::vector<float>& ms) {
+    std::string times;
+    for (std::size_t i = 0; i < ms.size(); ++i) {
+        times += ' ' + std::to_string(static_cast<int>(ms[i] * 1000 + 0.5));
+        if (i % 100 == 99 || i + 1 == ms.size()) {
+            Report("%s:%s", name, times.c_str());
+            times.clear();
+        }
+    }
+}
+
+// The counted frames' work times and how late each started, for the benchmark
+// to sort and draw; then their count, the late ones, and the process's
+// committed private memory at the end.
 void ReportFrames() {
     if (frameOptions.workUnits <= 0) {
         return;
     }
-    int late = 0;
-    std::string times;
-    for (std::size_t i = 0; i < workMs.size(); ++i) {
-        late += workMs[i] > 1.5 * kFramePeriodMs;
-        times += ' ' + std::to_string(static_cast<int>(workMs[i] * 1000 + 0.5));
-        if (i % 100 == 99 || i + 1 == workMs.size()) {
-            Report("frame-work-us:%s", times.c_str());
-            times.clear();
-        }
-    }
-    Report("frames: counted=%zu late=%d busy-threads=%d work-units=%lld", workMs.size(), late,
-           frameOptions.busyThreads, frameOptions.workUnits);
+    ReportTimes("frame-work-us", workMs);
+    ReportTimes("frame-start-late-us", startLateMs);
+    Report("frames: counted=%zu late=%lld busy-threads=%d work-units=%lld private-kb=%llu",
+           workMs.size(), lateFrames, frameOptions.busyThreads, frameOptions.workUnits,
+           CommittedPrivateBytes() / 1024);
 }

@@ -55,6 +55,8 @@ bool ParseStandinOptions(int argc, wchar_t** argv, StandinOptions* options, std:
             options->bare = true;
         } else if (name == L"--present-last") {
             options->presentLast = true;
+        } else if (name == L"--present-first") {
+            options->presentFirst = true;
         } else if (name == L"--fail-process-query") {
             options->faults.failProcessQuery = true;
         } else if (name == L"--entries-on-guard-page") {
@@ -173,6 +175,9 @@ bool ParseStandinOptions(int argc, wchar_t** argv, StandinOptions* options, std:
         options->entries.assign(static_cast<std::size_t>(options->listSize), 0);
         if (options->presentLast && !options->entries.empty()) {
             options->entries.back() = 7;
+        }
+        if (options->presentFirst && !options->entries.empty()) {
+            options->entries.front() = 7;
         }
     }
     return true;

@@ -47,10 +47,12 @@ struct StandinOptions {
     ClockOptions clock; // its clock and sleeps (standin_clock.h)
     FileOptions files;  // its file calls (standin_files.h)
     // Benchmarks: a list of this many empty entries in place of entries, with
-    // the last one present when presentLast; the render loop; the calibration
-    // of its work (print the work units that take this many us, and quit).
+    // the last one present when presentLast, the first when presentFirst; the
+    // render loop; the calibration of its work (print the work units that
+    // take this many us, and quit).
     long long listSize = -1;
     bool presentLast = false;
+    bool presentFirst = false;
     FrameOptions frames;
     int calibrateFrameUs = 0;
 };

@@ -141,7 +141,7 @@ static DWORD CountOwnHandles() {
 // commit charge: every committed region of its own, touched or not, walked
 // with VirtualQuery. Wine's PagefileUsage counts only the pages in use, so a
 // leak that commits and never touches would not show in it.
-static unsigned long long CommittedPrivateBytes() {
+unsigned long long CommittedPrivateBytes() {
     unsigned long long bytes = 0;
     MEMORY_BASIC_INFORMATION region;
     for (auto* at = static_cast<std::uint8_t*>(nullptr);

@@ -5,6 +5,9 @@
 #include <windows.h>
 
 int CountOwnThreads();
+// The private memory committed in this process, touched or not, as Windows
+// counts a process's commit charge.
+unsigned long long CommittedPrivateBytes();
 // One "process:" line: threads, working set, page-file usage, free RAM, CPU
 // time, handles, the plugin's clock and the private memory committed.
 void ReportProcess();
