@@ -20,13 +20,15 @@ fi
 
 # The process, in game hours on the plugin's clock from the first report on
 # (the report interval times the speed where the stand-in does not give that
-# clock): committed memory (MiB), handles, threads.
+# clock): committed private memory (MiB, from the stand-in's walk of the
+# address space, as Windows counts it; Wine's page-file figure counts only the
+# pages in use), handles, threads.
 sed -n 's/^process: //p' "$QS_SCRATCH/evening.txt" |
   awk -v step="$(awk -v r="$evening_report_ms" -v s="$evening_speed" 'BEGIN { print r * s / 3.6e6 }')" '
     { for (i = 1; i <= NF; i++) { split($i, kv, "="); f[kv[1]] = kv[2] }
       if (NR == 1) first = f["game-ms"]
       hours = "game-ms" in f ? (f["game-ms"] - first) / 3.6e6 : (NR - 1) * step
-      printf "%.4f %.3f %s %s\n", hours, f["pf-kb"] / 1024, \
+      printf "%.4f %.3f %s %s\n", hours, ("private-kb" in f ? f["private-kb"] : f["pf-kb"]) / 1024, \
         "handles" in f ? f["handles"] : "NaN", "threads" in f ? f["threads"] : "NaN" }' \
   >"$QS_SCRATCH/evening-process.txt"
 # The monitor's passes, every 5 game seconds, counted in the log; a trim
