@@ -10,8 +10,6 @@ static FileOptions files;
 static const DWORD gameThread = GetCurrentThreadId(); // the window's: it makes it
 static LONG opens = 0, opensOnGameThread = 0;
 static LONG iniAppeared = 0;
-static HANDLE iniHandles[8] = {}; // the plugin's open settings files, for failing writes
-static SRWLOCK iniLock = SRWLOCK_INIT;
 
 // The settings file, or the name the plugin writes it under first.
 static bool IsSettingsFile(const wchar_t* path) {
@@ -50,32 +48,18 @@ static HANDLE WINAPI PluginCreateFile(LPCWSTR path, DWORD access, DWORD share,
                                       LPSECURITY_ATTRIBUTES security, DWORD disposition,
                                       DWORD flags, HANDLE templateFile) {
     Opening();
-    bool settingsFile = IsSettingsFile(path);
-    if (settingsFile && (access & GENERIC_WRITE)) {
+    if (IsSettingsFile(path) && (access & GENERIC_WRITE)) {
         MakeIniAsAnotherProgram(path);
     }
-    HANDLE file = CreateFileW(path, access, share, security, disposition, flags, templateFile);
-    if (settingsFile && files.iniWriteFails && file != INVALID_HANDLE_VALUE) {
-        AcquireSRWLockExclusive(&iniLock);
-        for (HANDLE& slot : iniHandles) {
-            if (slot == nullptr) {
-                slot = file;
-                break;
-            }
-        }
-        ReleaseSRWLockExclusive(&iniLock);
-    }
-    return file;
+    return CreateFileW(path, access, share, security, disposition, flags, templateFile);
 }
 
+// The file behind a handle the plugin writes to, asked of the system, so no
+// table of the plugin's handles is kept.
 static bool IsOpenSettingsFile(HANDLE file) {
-    AcquireSRWLockShared(&iniLock);
-    bool found = false;
-    for (HANDLE slot : iniHandles) {
-        found = found || (slot != nullptr && slot == file);
-    }
-    ReleaseSRWLockShared(&iniLock);
-    return found;
+    wchar_t path[MAX_PATH * 2] = {};
+    DWORD length = GetFinalPathNameByHandleW(file, path, MAX_PATH * 2, FILE_NAME_NORMALIZED);
+    return length > 0 && length < MAX_PATH * 2 && IsSettingsFile(path);
 }
 
 static BOOL WINAPI PluginWriteFile(HANDLE file, LPCVOID data, DWORD size, LPDWORD written,
@@ -88,15 +72,6 @@ static BOOL WINAPI PluginWriteFile(HANDLE file, LPCVOID data, DWORD size, LPDWOR
         return FALSE;
     }
     return WriteFile(file, data, size, written, overlapped);
-}
-
-static BOOL WINAPI PluginCloseHandle(HANDLE handle) {
-    AcquireSRWLockExclusive(&iniLock);
-    for (HANDLE& slot : iniHandles) {
-        slot = slot == handle ? nullptr : slot;
-    }
-    ReleaseSRWLockExclusive(&iniLock);
-    return CloseHandle(handle);
 }
 
 static BOOL WINAPI PluginDeleteFile(LPCWSTR path) {
@@ -130,7 +105,6 @@ void InstallFileFaults(HMODULE plugin, const FileOptions& options) {
     }
     if (files.iniWriteFails) {
         hook("kernel32.dll", "WriteFile", reinterpret_cast<const void*>(PluginWriteFile));
-        hook("kernel32.dll", "CloseHandle", reinterpret_cast<const void*>(PluginCloseHandle));
         hook("kernel32.dll", "DeleteFileW", reinterpret_cast<const void*>(PluginDeleteFile));
     }
 }

@@ -60,7 +60,7 @@ static BOOL WINAPI FullQueue(HWND, UINT, WPARAM, LPARAM) {
 
 void InstallWindowsRules(HMODULE plugin, bool postQuota) {
     HookImportOrReport(plugin, "user32.dll", "SetWindowsHookExW",
-               reinterpret_cast<const void*>(HookOwnedByThread));
+                       reinterpret_cast<const void*>(HookOwnedByThread));
     if (postQuota) {
         HookImportOrReport(plugin, "user32.dll", "PostMessageW",
                            reinterpret_cast<const void*>(FullQueue));
