@@ -2,7 +2,7 @@
 # the share of frames done later than a given time after their due moment,
 # the game alone against the game with the plugin (and beside the same work
 # done bare); same lines: the plugin costs the game no frame time. Right: each
-# pair of runs' ratio of that time's p99, with the geometric mean and its 95 %
+# pair of runs' ratio of that time's mean, with the geometric mean and its 95 %
 # interval, per case and Wine: the spread the verdicts are drawn from.
 # Given: data (folder of curve-wine8-<case>-<side>.txt and pairs.txt: x, case
 # in quotes, pair, ratio, mean, low, high), cases (the x tics, as gnuplot's
@@ -58,7 +58,7 @@ set xrange [0.6:xcases + 0.6]
 eval "set xtics ".cases." rotate by -20 left scale 0"
 set grid noxtics ytics
 unset xlabel
-set ylabel "p99 of due moment to done, with / without"
+set ylabel "mean of due moment to done, with / without"
 set title "each pair of runs, and their mean with its 95 % interval"
 set arrow 2 from graph 0, first 1.05 to graph 1, first 1.05 nohead dashtype 2 linecolor rgb "#c00000"
 set label 2 "1.05" at graph 1, first 1.05 offset 0.5,0 textcolor rgb "#c00000"
