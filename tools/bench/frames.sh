@@ -13,10 +13,10 @@
 # Runs come in pairs, one of each side by side (in turn which goes first), so
 # that the machine's drift over the minutes cancels out of each pair's ratio.
 # A figure's ratio is the geometric mean of its pairs' ratios, with a 95 %
-# interval from a bootstrap over the pairs. The verdict rests on the frames'
+# interval from Student's t over the pairs. The verdict rests on the frames'
 # mean time from due moment to done and on the late frames (see verdict). A
 # case runs at least QS_FRAME_PAIRS pairs (5), then more while its verdict is
-# undecided and its time (QS_FRAME_CASE_S, 90 s) allows. Writes
+# undecided and its time (QS_FRAME_CASE_S, 120 s) allows. Writes
 # OUT/rows-TAG.md, OUT/verdicts-TAG.md, OUT/pairs-TAG.txt and the curves for
 # the picture.
 set -euo pipefail
@@ -41,7 +41,8 @@ run_game() {
 frame_period_ms=$(awk 'BEGIN { print 1000 / 120 }')
 frame_run_ms=${QS_FRAME_RUN_MS:-6000} # the first second is not counted (the stand-in's warm-up)
 min_pairs=${QS_FRAME_PAIRS:-5}
-case_budget_s=${QS_FRAME_CASE_S:-90}
+((min_pairs >= 2)) || min_pairs=2 # an interval needs two pairs
+case_budget_s=${QS_FRAME_CASE_S:-120}
 busy_threads=$(($(nproc) - 1))
 frame_units=$(run_game --calibrate-frame-us 3000 | sed -n 's/^frame-work-units: //p')
 
@@ -80,16 +81,18 @@ frame_stats() {
 }
 
 # The geometric mean of the ratios given (one a line) and its 95 % interval,
-# from 4000 resamples of the pairs with a fixed seed: "point low high".
+# from Student's t on their logarithms: "point low high". With five pairs a
+# bootstrap's percentiles would give too narrow an interval (it knows only the
+# spread it saw); t widens it for the few pairs there are.
 ratio_interval() {
-  local logs
-  logs=$(awk '{ print log($1) }')
-  {
-    echo "$logs" | awk '{ s += $1 } END { print s / NR }'
-    echo "$logs" | awk 'BEGIN { srand(7) } { r[NR] = $1 }
-      END { for (b = 1; b <= 4000; b++) { t = 0; for (i = 1; i <= NR; i++) t += r[1 + int(rand() * NR)]; print t / NR } }' |
-      sort -g | sed -n '100p;3901p'
-  } | awk '{ v[NR] = exp($1) } END { printf "%.4f %.4f %.4f\n", v[1], v[2], v[3] }'
+  awk '{ x[NR] = log($1); s += x[NR] }
+    END {
+      split("12.706 4.303 3.182 2.776 2.571 2.447 2.365 2.306 2.262 2.228 2.201 2.179 2.160 2.145 2.131 2.120 2.110 2.101 2.093 2.086", t, " ")
+      m = s / NR; v = 0
+      for (i = 1; i <= NR; i++) v += (x[i] - m)^2
+      h = NR < 2 ? 0 : (NR - 1 <= 20 ? t[NR - 1] : 2.0) * sqrt(v / (NR - 1) / NR)
+      printf "%.4f %.4f %.4f\n", exp(m), exp(m - h), exp(m + h)
+    }'
 }
 
 # A case's figure per pair, as "alone plugin" lines: $1 case, $2 kind (work,
@@ -105,12 +108,13 @@ pair_figures() {
 # Whether the plugin's late frames are more than chance gives: with each
 # frame as likely to be late on either side, the plugin's share of the late
 # frames is binomial; prints the chance of at least as many late frames on its
-# side ("p"), and how far that many lies above the even share in standard
-# deviations ("z").
+# side, and how far that many lies above the even share in standard
+# deviations (z).
 late_excess() { # late-plugin late-alone frames-plugin frames-alone
   awk -v a="$1" -v b="$2" -v na="$3" -v nb="$4" 'BEGIN {
-    n = a + b; p = na / (na + nb)
-    if (n == 0) { print 1, 0; exit }
+    n = a + b
+    if (n == 0 || na <= 0 || nb <= 0) { print 1, 0; exit }
+    p = na / (na + nb) # the share of the frames that ran with the plugin
     lp = n * log(1 - p); s = 0
     for (k = 0; k <= n; k++) { if (k >= a) s += exp(lp); lp += log((n - k) / (k + 1)) + log(p / (1 - p)) }
     printf "%.4f %.3f\n", (s > 1 ? 1 : s), (a - n * p) / sqrt(n * p * (1 - p))
@@ -129,7 +133,7 @@ late_excess() { # late-plugin late-alone frames-plugin frames-alone
 verdict() { # point low high pairs late-plugin late-alone late-p late-z pair-seconds floor-words
   awk -v p="$1" -v lo="$2" -v hi="$3" -v n="$4" -v lp="$5" -v lf="$6" -v chance="$7" -v z="$8" \
     -v s="$9" -v w="${10}" 'BEGIN {
-    said = sprintf("mean ratio %.3f (%.3f to %.3f), late frames %d against %d %s (chance of as many: %.3f)", p, lo, hi, lp, lf, w, chance)
+    said = sprintf("mean ratio %.3f (%.3f to %.3f), late frames %d against %d for %s (chance of as many: %.3f)", p, lo, hi, lp, lf, w, chance)
     if (lo > 1.05 || chance < 0.01) { printf "cost: %s\n", said; exit }
     if (hi <= 1.05 && chance >= 0.05) { printf "no cost: %s\n", said; exit }
     # An interval narrows with the square root of the pairs, and a real excess
@@ -140,7 +144,7 @@ verdict() { # point low high pairs late-plugin late-alone late-p late-z pair-sec
     if (chance < 0.05 && z > 0 && n * (2.326 / z)^2 - n > k) k = n * (2.326 / z)^2 - n
     if (hi > 1.05 && p == 1.05) more = "its ratio lies on 1.05: no number of pairs decides it"
     else if (k > 1000) more = "it lies too near the line for any run of this bench to decide"
-    else more = sprintf("about %d more pairs (%.0f s) to decide", k + 1, (k + 1) * s)
+    else { k = int(k) + 1; more = sprintf("about %d more pairs (%d s) to decide", k, k * s) }
     printf "undecided: %s; %s\n", said, more
   }'
 }
@@ -218,7 +222,7 @@ for setting in "${cases[@]}"; do
   main) frame_case main "main thread alone" "the game alone" --plugin MinimalPlugin.dll -- -- ;;
   busy) frame_case busy "game busy on every core" "the game alone" --plugin MinimalPlugin.dll -- -- "${busy[@]}" ;;
   # The floor: three bare threads with the plugin's sleeps and a plain-load
-  # scan of the list, the specified work done the plainest way.
+  # scan of the list, the plugin's work done the plainest way.
   floor) frame_case floor "game busy on every core" "the same work done bare" --bare -- -- "${busy[@]}" ;;
   # What costs the frames: the whole plugin against the plugin with one of its
   # activities left out (scripts/bench.sh --shares). Without the scan: the

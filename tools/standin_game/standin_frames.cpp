@@ -6,8 +6,8 @@
 // thread beside the game can keep the render thread from waking at its due
 // moment without touching the work itself. A frame is late when it finished
 // after its deadline (its due moment plus one frame period), whatever the
-// cause. Optionally the game keeps every other core busy too, as a game with
-// worker threads does.
+// cause; so is each deadline skipped while a frame ran long. Optionally the
+// game keeps every other core busy too, as a game with worker threads does.
 #include "standin_frames.h"
 
 #include <algorithm>
@@ -109,10 +109,15 @@ void RunFrame() {
         lateFrames += start + work > due + kFramePeriodMs;
     }
     // A frame that ran past its deadline makes the next start at once; one
-    // that ran past the one after drops the deadlines it missed.
+    // that ran past the one after drops the deadlines it missed, and each
+    // of those is a frame the player did not get: late too, or a long stall
+    // would count as one late frame.
     nextFrameMs += kFramePeriodMs;
     double now = NowMs();
     if (now > nextFrameMs + kFramePeriodMs) {
+        if (due - firstFrameMs >= kWarmUpMs) {
+            lateFrames += static_cast<long long>((now - nextFrameMs) / kFramePeriodMs);
+        }
         nextFrameMs = now;
     }
     while ((now = NowMs()) < nextFrameMs) {
