@@ -38,7 +38,6 @@ run_game() {
     "$game/Duskhaven.exe" "$@" | tr -d '\r'
 }
 
-frame_period_ms=$(awk 'BEGIN { print 1000 / 120 }')
 frame_run_ms=${QS_FRAME_RUN_MS:-6000} # the first second is not counted (the stand-in's warm-up)
 min_pairs=${QS_FRAME_PAIRS:-5}
 ((min_pairs >= 2)) || min_pairs=2 # an interval needs two pairs
@@ -47,8 +46,9 @@ busy_threads=$(($(nproc) - 1))
 frame_units=$(run_game --calibrate-frame-us 3000 | sed -n 's/^frame-work-units: //p')
 
 # One run: the frames' figures into $1.{work,late,done} (microseconds, one a
-# line) and its late frames into $1.count; $2 is the side (floor or plugin),
-# the rest are options.
+# line), their statistics into $1.{work,late,done}.stats (frame_stats, once
+# for every later look at the pair) and its late frames into $1.count; $2 is
+# the side (floor or plugin), the rest are options.
 frame_run() {
   local file=$1 side=$2 loaded='^load: 1$'
   shift 2
@@ -69,12 +69,15 @@ frame_run() {
     echo "bench: a frames run reported fewer times than it counted" >&2
     exit 1
   fi
+  for kind in work late done; do
+    frame_stats "$file.$kind" >"$file.$kind.stats"
+  done
 }
 
-# Median, p99, p99.9 (nearest rank) and mean of the times in the files given,
+# Median, p99, p99.9 (nearest rank) and mean of the times in the file given,
 # in ms.
 frame_stats() {
-  cat "$@" | sort -n | awk '
+  sort -n "$1" | awk '
     { v[NR] = $1 / 1000; sum += v[NR] }
     function at(p) { i = int(p * NR); if (i < p * NR) i++; return v[i < 1 ? 1 : i] }
     END { printf "%.4f %.4f %.4f %.4f\n", at(0.5), at(0.99), at(0.999), sum / NR }'
@@ -100,8 +103,8 @@ ratio_interval() {
 pair_figures() {
   local i
   for ((i = 1; i <= pairs; i++)); do
-    echo "$(frame_stats "$out/$tag-$1-floor-$i.$2" | cut -d' ' -f"$3")" \
-      "$(frame_stats "$out/$tag-$1-plugin-$i.$2" | cut -d' ' -f"$3")"
+    echo "$(cut -d' ' -f"$3" "$out/$tag-$1-floor-$i.$2.stats")" \
+      "$(cut -d' ' -f"$3" "$out/$tag-$1-plugin-$i.$2.stats")"
   done
 }
 
@@ -156,6 +159,7 @@ frames_total() { cat "$out/$tag-$1-$2"-*.work | wc -l; }
 # the plugin's, "--" and the options of both.
 frame_case() {
   local setting=$1 words=$2 floor_words=$3 floor_opts=() plugin_opts=() first second started pair_s
+  local late_plugin late_floor frames_plugin frames_floor
   shift 3
   while [ "$1" != -- ]; do floor_opts+=("$1"); shift; done
   shift
@@ -176,17 +180,19 @@ frame_case() {
     pair_s=$((($(date +%s) - started) / pairs))
     ((pairs >= min_pairs)) || continue
     read -r point low high < <(pair_figures "$setting" done 4 | awk '{ print $2 / $1 }' | ratio_interval)
-    read -r chance z < <(late_excess "$(late_total "$setting" plugin)" "$(late_total "$setting" floor)" \
-      "$(frames_total "$setting" plugin)" "$(frames_total "$setting" floor)")
-    v=$(verdict "$point" "$low" "$high" "$pairs" "$(late_total "$setting" plugin)" \
-      "$(late_total "$setting" floor)" "$chance" "$z" "$pair_s" "$floor_words")
+    late_plugin=$(late_total "$setting" plugin) late_floor=$(late_total "$setting" floor)
+    frames_plugin=$(frames_total "$setting" plugin) frames_floor=$(frames_total "$setting" floor)
+    read -r chance z < <(late_excess "$late_plugin" "$late_floor" "$frames_plugin" "$frames_floor")
+    v=$(verdict "$point" "$low" "$high" "$pairs" "$late_plugin" "$late_floor" "$chance" "$z" \
+      "$pair_s" "$floor_words")
     [[ $v == undecided* ]] && (($(date +%s) - started + pair_s <= case_budget_s)) || break
   done
   local what="Frames, $words, $pairs pairs of $((frame_run_ms / 1000 - 1)) s, vs $floor_words ($wine_name, nice $frame_nice)"
   figure_row() { # words, kind, column
-    local a b point low high
-    read -r a b < <(pair_figures "$setting" "$2" "$3" | awk '{ a += log($1 > 0.001 ? $1 : 0.001); b += log($2 > 0.001 ? $2 : 0.001) } END { print exp(a / NR), exp(b / NR) }')
-    read -r point low high < <(pair_figures "$setting" "$2" "$3" | awk '{ print ($2 > 0.001 ? $2 : 0.001) / ($1 > 0.001 ? $1 : 0.001) }' | ratio_interval)
+    local a b point low high figures
+    figures=$(pair_figures "$setting" "$2" "$3")
+    read -r a b < <(awk '{ a += log($1 > 0.001 ? $1 : 0.001); b += log($2 > 0.001 ? $2 : 0.001) } END { print exp(a / NR), exp(b / NR) }' <<<"$figures")
+    read -r point low high < <(awk '{ print ($2 > 0.001 ? $2 : 0.001) / ($1 > 0.001 ? $1 : 0.001) }' <<<"$figures" | ratio_interval)
     awk -v w="$what: $1" -v a="$a" -v b="$b" -v p="$point" -v lo="$low" -v hi="$high" \
       'BEGIN { printf "| %s | %.3f ms | %.3f ms | %.3f (%.3f to %.3f) |\n", w, b, a, p, lo, hi }'
   }
@@ -197,9 +203,8 @@ frame_case() {
     figure_row "start after the due moment, p99" late 2
     figure_row "due moment to done, mean" done 4
     figure_row "due moment to done, p99" done 2
-    echo "| $what: late frames (done after the deadline) | $(late_total "$setting" plugin) of" \
-      "$(frames_total "$setting" plugin) | $(late_total "$setting" floor) of" \
-      "$(frames_total "$setting" floor) | |"
+    echo "| $what: late frames (done after the deadline) | $late_plugin of $frames_plugin |" \
+      "$late_floor of $frames_floor | |"
   } >>"$out/rows-$tag.md"
   echo "- Frames, $words, $wine_name, $pairs pairs: $v." >>"$out/verdicts-$tag.md"
   # For the picture: each pair's ratio of the mean due moment to done, and the

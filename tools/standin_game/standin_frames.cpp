@@ -103,7 +103,8 @@ void StartFrames(const FrameOptions& options) {
 void RunFrame() {
     double due = nextFrameMs, start = NowMs();
     double work = TimeWork(frameOptions.workUnits);
-    if (due - firstFrameMs >= kWarmUpMs) {
+    bool counted = due - firstFrameMs >= kWarmUpMs;
+    if (counted) {
         workMs.push_back(static_cast<float>(work));
         startLateMs.push_back(static_cast<float>(std::max(0.0, start - due)));
         lateFrames += start + work > due + kFramePeriodMs;
@@ -115,7 +116,7 @@ void RunFrame() {
     nextFrameMs += kFramePeriodMs;
     double now = NowMs();
     if (now > nextFrameMs + kFramePeriodMs) {
-        if (due - firstFrameMs >= kWarmUpMs) {
+        if (counted) {
             lateFrames += static_cast<long long>((now - nextFrameMs) / kFramePeriodMs);
         }
         nextFrameMs = now;
