@@ -59,12 +59,42 @@ qs_guarded_load32:
     .seh_endproc
 
     # int qs_guarded_scan(entries, count): 1 at the first non-zero entry,
-    # 0 when there is none. Four entries a round while four remain.
+    # 0 when there is none. Sixteen entries (two cache lines) a round with
+    # SSE2, which every x64 processor has, while sixteen remain: half the
+    # instructions of a scalar round for the same bytes, so the sweep takes
+    # the core for half as long. Then four a round, then one. Only xmm0 to
+    # xmm5 are used: the others belong to the caller.
     .def qs_guarded_scan; .scl 2; .type 32; .endef
     .seh_proc qs_guarded_scan
 qs_guarded_scan:
     .seh_endprologue
-    cmpq $4, %rdx
+    pxor %xmm5, %xmm5
+    cmpq $16, %rdx
+    jb 5f
+6:  movdqu (%rcx), %xmm0
+    movdqu 16(%rcx), %xmm1
+    movdqu 32(%rcx), %xmm2
+    movdqu 48(%rcx), %xmm3
+    por %xmm1, %xmm0
+    por %xmm3, %xmm2
+    movdqu 64(%rcx), %xmm1
+    movdqu 80(%rcx), %xmm3
+    movdqu 96(%rcx), %xmm4
+    por %xmm1, %xmm0
+    por %xmm3, %xmm2
+    movdqu 112(%rcx), %xmm1
+    por %xmm4, %xmm0
+    por %xmm1, %xmm2
+    por %xmm2, %xmm0
+    pcmpeqb %xmm5, %xmm0
+    pmovmskb %xmm0, %eax
+    cmpl $0xFFFF, %eax
+    jne 4f
+    addq $128, %rcx
+    subq $16, %rdx
+    cmpq $16, %rdx
+    jae 6b
+5:  cmpq $4, %rdx
     jb 2f
 1:  movq (%rcx), %rax
     orq 8(%rcx), %rax
