@@ -4,7 +4,7 @@
 # work can cost (its floor), measured in the same run, and their ratio; the
 # game's frames alone and with the plugin under Wine 8 and Wine 10, each with
 # its 95 % interval and a verdict. Draws docs/bench-frames.png and
-# docs/bench-evening.png. Takes 11 to 16 minutes on 2 cores. Nothing here
+# docs/bench-evening.png. Takes 10 to 16 minutes on 2 cores. Nothing here
 # passes or fails on time.
 #   bench.sh --shares: only what each of the plugin's activities costs the
 #   frames of a game busy on every core, under both Wines; draws nothing.
