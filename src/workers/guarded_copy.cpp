@@ -60,10 +60,10 @@ qs_guarded_load32:
 
     # int qs_guarded_scan(entries, count): 1 at the first non-zero entry,
     # 0 when there is none. Sixteen entries (two cache lines) a round with
-    # SSE2, which every x64 processor has, while sixteen remain: half the
-    # instructions of a scalar round for the same bytes, so the sweep takes
-    # the core for half as long. Then four a round, then one. Only xmm0 to
-    # xmm5 are used: the others belong to the caller.
+    # SSE2, which every x64 processor has, while sixteen remain: 23
+    # instructions where rounds of four take 36 for the same bytes, so the
+    # sweep holds the core for less time. Then four a round, then one. Only
+    # xmm0 to xmm5 are used: the others belong to the caller.
     .def qs_guarded_scan; .scl 2; .type 32; .endef
     .seh_proc qs_guarded_scan
 qs_guarded_scan:
@@ -188,9 +188,12 @@ bool GuardedLoad(std::uintptr_t address, std::size_t size, std::uint64_t* value)
 }
 
 // A long list is searched in slices, and between two slices the core goes to
-// any thread waiting for it on this processor: a game thread that woke while
-// the watcher swept its list waits one slice, not the whole sweep. With no
-// thread waiting the yield returns at once.
+// any thread waiting for it on this processor: on Windows a game thread of the
+// watcher's priority or below that woke while the watcher swept its list
+// waits one slice, not the whole sweep (a higher one takes the core at once
+// anyway). With no thread waiting the yield returns at once. Linux's
+// scheduler under Wine hands the core over only to a thread that has not run
+// past its fair share, so there a game thread may wait out the sweep.
 int GuardedScan(std::uintptr_t address, std::size_t count) {
     if (!HandlerInstalled()) {
         return -1;

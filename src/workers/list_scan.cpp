@@ -50,7 +50,7 @@ bool ListHasPresentEntry(std::uintptr_t moduleBase, const GameMemory& memory) {
         bytes &= ~std::uint64_t{7}; // whole entries
         if (bytes > 0) {
             int found = memory.scanEntries(address, bytes / 8);
-            if (found < 0) { // gone mid-scan: what was not looked at is no entry
+            if (found < 0) { // gone mid-scan: that round and the rest are no entry
                 return false;
             }
             if (found > 0) {

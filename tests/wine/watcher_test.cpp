@@ -57,22 +57,26 @@ TEST(GuardedReads, UnreadableMemoryFailsInsteadOfFaultingAndGuardPagesStayGuarde
     EXPECT_EQ(GuardedScan(Address(page), 3), 0);
     EXPECT_EQ(GuardedScan(Address(page), 1024), 1);
 
-    // Every place in a round of sixteen, of four and of one: an entry there
-    // is found, and one just past the count is not.
+    // Every place in two rounds of sixteen, two of four and three of one: an
+    // entry there is found, whichever of its bytes is set, and one just past
+    // the count is not.
     page[3] = 0;
-    for (std::size_t at = 0; at < 40; ++at) {
-        page[at] = 1;
-        EXPECT_EQ(GuardedScan(Address(page), 40), 1) << at;
+    for (std::size_t at = 0; at < 43; ++at) {
+        page[at] = at % 2 ? 1 : std::uint64_t{1} << 63;
+        EXPECT_EQ(GuardedScan(Address(page), 43), 1) << at;
         EXPECT_EQ(GuardedScan(Address(page), at), 0) << at;
         page[at] = 0;
     }
 
-    // The second page goes away: a fault at any load of the scan ends it
-    // softly, the first load of a round or the last.
+    // The second page goes away: a scan that ends at its edge reads nothing
+    // beyond it, and a fault at any load of a round ends the scan softly.
     Protect(page + 512, PAGE_NOACCESS);
+    EXPECT_EQ(GuardedScan(Address(page + 512 - 21), 21), 0);
     for (std::size_t before = 0; before <= 16; ++before) {
         EXPECT_EQ(GuardedScan(Address(page + 512 - before), 17), -1) << before;
-        EXPECT_EQ(GuardedScan(Address(page + 512 - before % 5), 5), -1) << before;
+    }
+    for (std::size_t before = 0; before <= 4; ++before) {
+        EXPECT_EQ(GuardedScan(Address(page + 512 - before), 5), -1) << before;
     }
     EXPECT_FALSE(GuardedLoad(Address(page + 512) - 4, 8, &out)); // a word across the two
     // The third page became another thread's stack guard after the checks:
