@@ -28,7 +28,7 @@ sed -n 's/^process: //p' "$QS_SCRATCH/evening.txt" |
     { for (i = 1; i <= NF; i++) { split($i, kv, "="); f[kv[1]] = kv[2] }
       if (NR == 1) first = f["game-ms"]
       hours = "game-ms" in f ? (f["game-ms"] - first) / 3.6e6 : (NR - 1) * step
-      printf "%.4f %.3f %s %s\n", hours, ("private-kb" in f ? f["private-kb"] : f["pf-kb"]) / 1024, \
+      printf "%.4f %.3f %s %s\n", hours, f["private-kb"] / 1024, \
         "handles" in f ? f["handles"] : "NaN", "threads" in f ? f["threads"] : "NaN" }' \
   >"$QS_SCRATCH/evening-process.txt"
 # The monitor's passes, every 5 game seconds, counted in the log; a trim

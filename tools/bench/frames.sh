@@ -44,13 +44,6 @@ min_pairs=${QS_FRAME_PAIRS:-5}
 case_budget_s=${QS_FRAME_CASE_S:-120}
 busy_threads=$(($(nproc) - 1))
 frame_units=$(run_game --calibrate-frame-us 3000 | sed -n 's/^frame-work-units: //p')
-# One run that counts for nothing: soon after a prefix is made, Wine starts
-# its device services (winedevice.exe, plugplay.exe; here in the second game
-# run of a fresh prefix, seen with the kernel's scheduler trace), and they
-# hold a core for milliseconds at a time: that would fall on one side of the
-# first pair. Wine 10's session and --shares start from a fresh prefix.
-run_game --list-size 1000000 --present-last --arm-after-ms 0 --run-ms "$frame_run_ms" \
-  --frame-work-units "$frame_units" --plugin MinimalPlugin.dll >/dev/null
 
 # One run: the frames' figures into $1.{work,late,done} (microseconds, one a
 # line), their statistics into $1.{work,late,done}.stats (frame_stats, once
@@ -224,6 +217,13 @@ frame_case() {
         >"$out/curve-$tag-$setting-$side.txt"
   done
 }
+
+# One run that counts for nothing: soon after a prefix is made, Wine starts
+# its device services (winedevice.exe, plugplay.exe; here in the second game
+# run of a fresh prefix, seen with the kernel's scheduler trace), and they
+# hold a core for milliseconds at a time: that would fall on one side of the
+# first pair. Wine 10's session and --shares start from a fresh prefix.
+frame_run "$out/$tag-warm-up" floor --plugin MinimalPlugin.dll
 
 : >"$out/rows-$tag.md"
 : >"$out/verdicts-$tag.md"
