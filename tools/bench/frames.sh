@@ -16,7 +16,9 @@
 # interval from Student's t over the pairs. The verdict rests on the frames'
 # mean time from due moment to done and on the late frames (see verdict). A
 # case runs at least QS_FRAME_PAIRS pairs (5), then more while its verdict is
-# undecided and its time (QS_FRAME_CASE_S, 120 s) allows. Writes
+# undecided and its time (QS_FRAME_CASE_S, 120 s) allows; the busy game
+# against the game alone, the case the plugin's promise rests on, may take
+# twice that (QS_FRAME_BUSY_S, 240 s): it lies nearest the line. Writes
 # OUT/rows-TAG.md, OUT/verdicts-TAG.md, OUT/pairs-TAG.txt and the curves for
 # the picture.
 set -euo pipefail
@@ -42,6 +44,7 @@ frame_run_ms=${QS_FRAME_RUN_MS:-6000} # the first second is not counted (the sta
 min_pairs=${QS_FRAME_PAIRS:-5}
 ((min_pairs >= 2)) || min_pairs=2 # an interval needs two pairs
 case_budget_s=${QS_FRAME_CASE_S:-120}
+busy_budget_s=${QS_FRAME_BUSY_S:-240}
 busy_threads=$(($(nproc) - 1))
 frame_units=$(run_game --calibrate-frame-us 3000 | sed -n 's/^frame-work-units: //p')
 
@@ -159,7 +162,8 @@ frames_total() { cat "$out/$tag-$1-$2"-*.work | wc -l; }
 # the plugin's, "--" and the options of both.
 frame_case() {
   local setting=$1 words=$2 floor_words=$3 floor_opts=() plugin_opts=() first second started pair_s
-  local late_plugin late_floor frames_plugin frames_floor
+  local late_plugin late_floor frames_plugin frames_floor budget_s=$case_budget_s
+  [ "$setting" != busy ] || budget_s=$busy_budget_s
   shift 3
   while [ "$1" != -- ]; do floor_opts+=("$1"); shift; done
   shift
@@ -185,7 +189,7 @@ frame_case() {
     read -r chance z < <(late_excess "$late_plugin" "$late_floor" "$frames_plugin" "$frames_floor")
     v=$(verdict "$point" "$low" "$high" "$pairs" "$late_plugin" "$late_floor" "$chance" "$z" \
       "$pair_s" "$floor_words")
-    [[ $v == undecided* ]] && (($(date +%s) - started + pair_s <= case_budget_s)) || break
+    [[ $v == undecided* ]] && (($(date +%s) - started + pair_s <= budget_s)) || break
   done
   local what="Frames, $words, $pairs pairs of $((frame_run_ms / 1000 - 1)) s, vs $floor_words ($wine_name, nice $frame_nice)"
   figure_row() { # words, kind, column
