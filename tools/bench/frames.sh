@@ -18,7 +18,10 @@
 # case runs at least QS_FRAME_PAIRS pairs (5), then more while its verdict is
 # undecided and its time (QS_FRAME_CASE_S, 120 s) allows; the busy game
 # against the game alone, the case the plugin's promise rests on, may take
-# twice that (QS_FRAME_BUSY_S, 240 s): it lies nearest the line. Writes
+# twice that (QS_FRAME_BUSY_S, 240 s): it lies nearest the line. All cases
+# together stop adding pairs at QS_FRAME_TOTAL_S (360 s), keeping the least
+# pairs of the cases still to come, so that the bench stays near a quarter
+# of an hour. Writes
 # OUT/rows-TAG.md, OUT/verdicts-TAG.md, OUT/pairs-TAG.txt and the curves for
 # the picture.
 set -euo pipefail
@@ -45,6 +48,7 @@ min_pairs=${QS_FRAME_PAIRS:-5}
 ((min_pairs >= 2)) || min_pairs=2 # an interval needs two pairs
 case_budget_s=${QS_FRAME_CASE_S:-120}
 busy_budget_s=${QS_FRAME_BUSY_S:-240}
+total_budget_s=${QS_FRAME_TOTAL_S:-360}
 busy_threads=$(($(nproc) - 1))
 frame_units=$(run_game --calibrate-frame-us 3000 | sed -n 's/^frame-work-units: //p')
 
@@ -189,7 +193,8 @@ frame_case() {
     read -r chance z < <(late_excess "$late_plugin" "$late_floor" "$frames_plugin" "$frames_floor")
     v=$(verdict "$point" "$low" "$high" "$pairs" "$late_plugin" "$late_floor" "$chance" "$z" \
       "$pair_s" "$floor_words")
-    [[ $v == undecided* ]] && (($(date +%s) - started + pair_s <= budget_s)) || break
+    [[ $v == undecided* ]] && (($(date +%s) - started + pair_s <= budget_s)) &&
+      (($(date +%s) - cases_started + pair_s * (1 + cases_after * min_pairs) <= total_budget_s)) || break
   done
   local what="Frames, $words, $pairs pairs of $((frame_run_ms / 1000 - 1)) s, vs $floor_words ($wine_name, nice $frame_nice)"
   figure_row() { # words, kind, column
@@ -233,7 +238,9 @@ frame_run "$out/$tag-warm-up" floor --plugin MinimalPlugin.dll
 : >"$out/verdicts-$tag.md"
 : >"$out/pairs-$tag.txt"
 busy=(--busy-threads "$busy_threads")
+cases_started=$(date +%s) cases_after=${#cases[@]}
 for setting in "${cases[@]}"; do
+  cases_after=$((cases_after - 1))
   case $setting in
   main) frame_case main "main thread alone" "the game alone" --plugin MinimalPlugin.dll -- -- ;;
   busy) frame_case busy "game busy on every core" "the game alone" --plugin MinimalPlugin.dll -- -- "${busy[@]}" ;;
