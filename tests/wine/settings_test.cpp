@@ -86,6 +86,17 @@ TEST_F(SettingsFile, WhatCannotBeReadOrMadeIsSaidSoAndTheNextStartTriesAgain) {
     EXPECT_EQ(ReadBytes(Ini()), "Iter=7");
     EXPECT_FALSE(fs::exists(game + L"\\Data\\VELQ\\Plugins\\Quellstone.tmp"));
 
+    // The plugin cannot tell whether the file is there (its look is refused):
+    // it opens nothing to write, reads a file that is there, and makes none
+    // where there is none.
+    GameRun looked = RunGame(game, plugin + L"--run-ms 400 --ini-look-fails");
+    EXPECT_EQ(looked.Value("ini-write-opens"), "0");
+    EXPECT_EQ(Count(LogMessages(), "[QS] INI loaded: Iter=7, Sleep=5, Overlay=1"), 1u);
+    fs::remove(Ini());
+    EXPECT_EQ(Start(plugin + L"--run-ms 400 --ini-look-fails"),
+              "[QS] Could not read INI: Iter=10000, Sleep=5, Overlay=1");
+    EXPECT_FALSE(fs::exists(Ini()));
+
     // The game's path unknown: the file alone, in the current folder.
     fs::remove_all(game + L"\\Data");
     EXPECT_EQ(Start(plugin + L"--run-ms 400 --fail-exe-path"),

@@ -1,7 +1,10 @@
 #include "standin_files.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cwchar>
+
+#include <sys/stat.h>
 
 #include "standin_imports.h"
 #include "standin_report.h"
@@ -10,6 +13,7 @@ static FileOptions files;
 static const DWORD gameThread = GetCurrentThreadId(); // the window's: it makes it
 static LONG opens = 0, opensOnGameThread = 0;
 static LONG iniAppeared = 0;
+static LONG iniWriteOpens = 0;
 
 // The settings file, or the name the plugin writes it under first.
 static bool IsSettingsFile(const wchar_t* path) {
@@ -49,6 +53,7 @@ static HANDLE WINAPI PluginCreateFile(LPCWSTR path, DWORD access, DWORD share,
                                       DWORD flags, HANDLE templateFile) {
     Opening();
     if (IsSettingsFile(path) && (access & GENERIC_WRITE)) {
+        InterlockedIncrement(&iniWriteOpens);
         MakeIniAsAnotherProgram(path);
     }
     return CreateFileW(path, access, share, security, disposition, flags, templateFile);
@@ -82,6 +87,15 @@ static BOOL WINAPI PluginDeleteFile(LPCWSTR path) {
     return DeleteFileW(path);
 }
 
+// The C runtime's look at a file, which the plugin's existence test uses.
+static int __cdecl PluginStat(const wchar_t* path, struct _stat64* status) {
+    if (IsSettingsFile(path)) {
+        errno = EACCES;
+        return -1;
+    }
+    return _wstat64(path, status);
+}
+
 static FILE* __cdecl PluginOpenStream(const wchar_t* path, const wchar_t* mode, int share) {
     Opening();
     return _wfsopen(path, mode, share);
@@ -97,7 +111,7 @@ void InstallFileFaults(HMODULE plugin, const FileOptions& options) {
     auto hook = [plugin](const char* dll, const char* name, const void* replacement) {
         HookImportOrReport(plugin, dll, name, replacement);
     };
-    if (files.slowOpenMs > 0 || files.iniWriteFails || files.iniAppears) {
+    if (files.slowOpenMs > 0 || files.iniWriteFails || files.iniAppears || files.iniLookFails) {
         hook("kernel32.dll", "CreateFileW", reinterpret_cast<const void*>(PluginCreateFile));
         // The C runtime's opens too: the settings file is read through one.
         hook("msvcrt.dll", "_wfsopen", reinterpret_cast<const void*>(PluginOpenStream));
@@ -107,10 +121,16 @@ void InstallFileFaults(HMODULE plugin, const FileOptions& options) {
         hook("kernel32.dll", "WriteFile", reinterpret_cast<const void*>(PluginWriteFile));
         hook("kernel32.dll", "DeleteFileW", reinterpret_cast<const void*>(PluginDeleteFile));
     }
+    if (files.iniLookFails) {
+        hook("msvcrt.dll", "_wstat64", reinterpret_cast<const void*>(PluginStat));
+    }
 }
 
 void ReportFileOpens() {
     if (files.slowOpenMs > 0) {
         Report("file-opens: all=%ld window-thread=%ld", opens, opensOnGameThread);
+    }
+    if (files.iniLookFails) {
+        Report("ini-write-opens: %ld", iniWriteOpens);
     }
 }

@@ -14,10 +14,14 @@ struct FileOptions {
                                 // holding what was written
     bool iniAppears = false;    // another program makes Quellstone.ini, holding iniText,
     std::string iniText;        // just before the plugin's first open of a settings file
+    bool iniLookFails = false;  // the plugin's look for a settings file is refused ("access
+                                // denied", as a scanner holding it may answer), and its opens
+                                // of one for writing are counted
 };
 
 void InstallFileFaults(HMODULE plugin, const FileOptions& options);
 // "file-opens: all=N window-thread=M": the plugin's opens, and those made on
 // the game's window thread (the thread that started the game); only when
-// slowOpenMs is set.
+// slowOpenMs is set. "ini-write-opens: N", the plugin's opens of a settings
+// file for writing; only when iniLookFails is set.
 void ReportFileOpens();

@@ -73,6 +73,8 @@ bool ParseStandinOptions(int argc, wchar_t** argv, StandinOptions* options, std:
             options->postQuota = true;
         } else if (name == L"--ini-write-fails") {
             options->files.iniWriteFails = true;
+        } else if (name == L"--ini-look-fails") {
+            options->files.iniLookFails = true;
         } else if (!value(&text)) {
             ok = false;
         } else if (name == L"--plugin") {
