@@ -166,7 +166,7 @@ frames_total() { cat "$out/$tag-$1-$2"-*.work | wc -l; }
 # the plugin's, "--" and the options of both.
 frame_case() {
   local setting=$1 words=$2 floor_words=$3 floor_opts=() plugin_opts=() first second started pair_s
-  local late_plugin late_floor frames_plugin frames_floor budget_s=$case_budget_s
+  local late_plugin late_floor frames_plugin frames_floor now budget_s=$case_budget_s
   [ "$setting" != busy ] || budget_s=$busy_budget_s
   shift 3
   while [ "$1" != -- ]; do floor_opts+=("$1"); shift; done
@@ -193,8 +193,9 @@ frame_case() {
     read -r chance z < <(late_excess "$late_plugin" "$late_floor" "$frames_plugin" "$frames_floor")
     v=$(verdict "$point" "$low" "$high" "$pairs" "$late_plugin" "$late_floor" "$chance" "$z" \
       "$pair_s" "$floor_words")
-    [[ $v == undecided* ]] && (($(date +%s) - started + pair_s <= budget_s)) &&
-      (($(date +%s) - cases_started + pair_s * (1 + cases_after * min_pairs) <= total_budget_s)) || break
+    now=$(date +%s)
+    [[ $v == undecided* ]] && ((now - started + pair_s <= budget_s)) &&
+      ((now - cases_started + pair_s * (1 + cases_after * min_pairs) <= total_budget_s)) || break
   done
   local what="Frames, $words, $pairs pairs of $((frame_run_ms / 1000 - 1)) s, vs $floor_words ($wine_name, nice $frame_nice)"
   figure_row() { # words, kind, column
