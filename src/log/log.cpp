@@ -2,10 +2,10 @@
 
 #include "log/log_line.h"
 #include "log/log_reset.h"
+#include "log/long_path.h"
 
 #include <cstdarg>
 #include <shlobj.h>
-#include <system_error>
 #include <windows.h>
 
 namespace fs = std::filesystem;
@@ -34,13 +34,8 @@ fs::path GetLogPath() noexcept {
             return L"Quellstone.log";
         }
         fs::path directory = fs::path(documents) / L"My Games" / L"Duskhaven" / L"VELQ" / L"Logs";
-        // When the last level is there, so is the chain: one look, and the
-        // walk over every level only when something is missing.
-        DWORD attributes = GetFileAttributesW(directory.c_str());
-        if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-            std::error_code ignored; // a directory that cannot be made shows up as a failed open
-            fs::create_directories(directory, ignored);
-        }
+        // A directory that cannot be made shows up as a failed open.
+        MakeFolderChain(LongPath(directory));
         return directory / L"Quellstone.log";
     } catch (...) {
         return L"Quellstone.log";
@@ -48,18 +43,16 @@ fs::path GetLogPath() noexcept {
 }
 
 // Moved files that a holder kept alive at an earlier start.
-static void RemoveLeftovers(const fs::path& log) {
-    fs::path pattern = log;
-    pattern += L".*.old";
+static void RemoveLeftovers(const std::wstring& log) {
     WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW(pattern.c_str(), &found);
+    HANDLE search = FindFirstFileW((log + L".*.old").c_str(), &found);
     if (search == INVALID_HANDLE_VALUE) {
         return;
     }
     do {
         if (IsMovedAsideLogName(found.cFileName)) {
-            std::error_code ignored; // still held: the next start tries again
-            fs::remove(log.parent_path() / found.cFileName, ignored);
+            // Still held: the next start tries again.
+            DeleteFileW(SiblingPath(log, found.cFileName).c_str());
         }
     } while (FindNextFileW(search, &found));
     FindClose(search);
@@ -67,7 +60,7 @@ static void RemoveLeftovers(const fs::path& log) {
 
 // A holder that shares writing lets us cut the file to nothing; appends then
 // start at byte 0 again.
-static bool EmptyInPlace(const fs::path& log) {
+static bool EmptyInPlace(const std::wstring& log) {
     HANDLE file = CreateFileW(log.c_str(), GENERIC_WRITE,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -79,15 +72,14 @@ static bool EmptyInPlace(const fs::path& log) {
 }
 
 // True when the log's name is free, or names an empty file, afterwards.
-static bool ResetLogFile(const fs::path& log) {
-    fs::path aside = log.parent_path() / MovedAsideLogName(GetCurrentProcessId(), GetTickCount64());
+static bool ResetLogFile(const std::wstring& log) {
+    std::wstring aside =
+        SiblingPath(log, MovedAsideLogName(GetCurrentProcessId(), GetTickCount64()));
     bool moved = MoveFileExW(log.c_str(), aside.c_str(), 0);
     switch (AfterMovingAside(moved, moved ? 0 : GetLastError())) {
-    case LogResetStep::kDeleteMovedFile: {
-        std::error_code ignored; // a holder keeps it alive: the next start removes it
-        fs::remove(aside, ignored);
+    case LogResetStep::kDeleteMovedFile:
+        DeleteFileW(aside.c_str()); // a holder keeps it alive: the next start removes it
         return true;
-    }
     case LogResetStep::kEmptyInPlace:
         return EmptyInPlace(log);
     case LogResetStep::kNothing:
@@ -99,7 +91,7 @@ static bool ResetLogFile(const fs::path& log) {
 void ResetLog() noexcept {
     AcquireSRWLockExclusive(&logLock); // no worker yet; resetPending is the lock's
     try {
-        fs::path log = GetLogPath();
+        std::wstring log = LongPath(GetLogPath());
         RemoveLeftovers(log);
         resetPending = !ResetLogFile(log);
     } catch (...) {
@@ -112,7 +104,7 @@ void ResetLog() noexcept {
 // stream whose lock a thread could hold when the game exits. The file is shared
 // for reading, writing and deleting, so players and tools can read the log, or
 // remove it, while the game runs.
-static void AppendLine(const fs::path& path, const char* message) {
+static void AppendLine(const std::wstring& path, const char* message) {
     HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -149,7 +141,7 @@ void Log(const char* format, ...) noexcept {
     va_end(args);
     AcquireSRWLockExclusive(&logLock);
     try {
-        fs::path path = GetLogPath();
+        std::wstring path = LongPath(GetLogPath());
         if (resetPending) {
             resetPending = !ResetLogFile(path);
         }

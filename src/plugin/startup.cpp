@@ -8,6 +8,16 @@
 
 #include <windows.h>
 
+// Made suspended, and let go only once the loader's thread has written its
+// last line: a worker runs below the game's priority and takes the log's lock
+// for each of its lines, and on a machine whose cores the game keeps busy (a
+// loading screen) Windows lets such a thread run only now and then, as a
+// starved thread. Windows lends a waiter's priority to the owner of a
+// critical section (AutoBoost, in Microsoft's "Priority Inversion"), not to
+// the holder of an SRW lock, so a worker that took the lock before the
+// loader's last line could hold the load that long. Made suspended, no worker
+// has run before the loader's thread leaves the plugin.
+//
 // Says in the log when the system refused the thread: the plugin then runs
 // without that worker, and a mod author reading the log must know.
 //
@@ -19,18 +29,26 @@
 // lies above the idle threads of other programs, and the system lifts a thread
 // that has waited long, so the workers' passes come late on a machine with no
 // idle core, but they come.
-static bool StartWorker(LPTHREAD_START_ROUTINE procedure, const char* name) {
-    HANDLE thread = CreateThread(nullptr, 0, procedure, nullptr, 0, nullptr);
+static HANDLE MakeWorker(LPTHREAD_START_ROUTINE procedure, const char* name) {
+    HANDLE thread = CreateThread(nullptr, 0, procedure, nullptr, CREATE_SUSPENDED, nullptr);
     if (thread == nullptr) {
         Log("[QS] Could not start %s.", name);
-        return false;
+        return nullptr;
     }
     // A thread left at normal priority still does its work: nothing to log.
     SetThreadPriority(thread, THREAD_PRIORITY_LOWEST);
-    // The workers run until the process ends; nobody ever joins them, so the
-    // handle is of no use to us and is closed at once.
-    CloseHandle(thread);
-    return true;
+    return thread;
+}
+
+// Once anything of the plugin's runs outside the load (the window change's
+// hook, the fault guard's exception handler, the workers), unmapping the DLL
+// would leave them running code that is gone, and the game would crash. VELQ
+// never frees a plugin; another loader may, right after the load. Pinned, the
+// DLL stays mapped until the process ends, whatever FreeLibrary calls follow.
+static void PinModule() {
+    HMODULE self = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                       reinterpret_cast<LPCWSTR>(&StartPlugin), &self);
 }
 
 bool StartPlugin(const HostInterface* host) noexcept {
@@ -39,14 +57,29 @@ bool StartPlugin(const HostInterface* host) noexcept {
                     MB_OK | MB_ICONERROR);
         return false;
     }
+    PinModule();
     // A log that cannot be reset must not keep the plugin from running.
     ResetLog();
     ApplyBorderless();
-    bool allStarted = StartWorker(MemoryMonitorThread, "MemoryMonitorThread");
-    allStarted &= StartWorker(CpuWorkerThread, "CpuWorkerThread");
-    allStarted &= StartWorker(ActivityWatcherThread, "ActivityWatcherThread");
+    HANDLE workers[] = {
+        MakeWorker(MemoryMonitorThread, "MemoryMonitorThread"),
+        MakeWorker(CpuWorkerThread, "CpuWorkerThread"),
+        MakeWorker(ActivityWatcherThread, "ActivityWatcherThread"),
+    };
+    bool allStarted = true;
+    for (HANDLE worker : workers) {
+        allStarted &= worker != nullptr;
+    }
     if (allStarted) {
         Log("[QS] All threads started.");
+    }
+    // The workers run until the process ends; nobody ever joins them, so the
+    // handles are of no use once they run.
+    for (HANDLE worker : workers) {
+        if (worker != nullptr) {
+            ResumeThread(worker);
+            CloseHandle(worker);
+        }
     }
     return true;
 }

@@ -1,11 +1,11 @@
 #include "settings/settings.h"
 
 #include "log/log.h"
+#include "log/long_path.h"
 
 #include <cstdio>
 #include <share.h>
 #include <string>
-#include <system_error>
 #include <windows.h>
 
 namespace fs = std::filesystem;
@@ -25,12 +25,25 @@ fs::path GetIniPath() noexcept {
             return L"Quellstone.ini";
         }
         fs::path folder = fs::path(executable).parent_path() / L"Data" / L"VELQ" / L"Plugins";
-        std::error_code ignored; // a folder that cannot be made shows up when the file is used
-        fs::create_directories(folder, ignored);
+        // A folder that cannot be made shows up when the file is used.
+        MakeFolderChain(LongPath(folder));
         return folder / L"Quellstone.ini";
     } catch (...) {
         return L"Quellstone.ini";
     }
+}
+
+enum class FileLook { kPresent, kAbsent, kUnknown };
+
+// Asked of the system itself: the C runtime's look at a file takes the "?" of
+// an extended-length path for a wildcard, and says no file is there.
+static FileLook LookAtFile(const std::wstring& path) {
+    if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        return FileLook::kPresent;
+    }
+    DWORD error = GetLastError();
+    bool absent = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    return absent ? FileLook::kAbsent : FileLook::kUnknown;
 }
 
 enum class DefaultFile { kMade, kNotMade, kAppeared };
@@ -43,11 +56,10 @@ enum class DefaultFile { kMade, kNotMade, kAppeared };
 // program holding it without delete sharing) would be read at every later
 // start. The move never replaces a file: one that another program made
 // meanwhile is kept, and read.
-static DefaultFile WriteDefaultFile(const fs::path& path) {
-    // A name of the plugin's own, as long as the real one, so that a path
-    // that fits fits both: a file left there by a start that failed is ours
-    // to write over.
-    fs::path temporary = path.parent_path() / L"Quellstone.tmp";
+static DefaultFile WriteDefaultFile(const std::wstring& path) {
+    // A name of the plugin's own, beside the real one: a file left there by a
+    // start that failed is ours to write over.
+    std::wstring temporary = SiblingPath(path, L"Quellstone.tmp");
     HANDLE file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
@@ -70,7 +82,7 @@ static DefaultFile WriteDefaultFile(const fs::path& path) {
 // True when the file was read to its end; false when it could not be opened
 // (a folder at the path, or a program holding it and sharing nothing) or a
 // read failed on the way. What was read until then stays in force.
-static bool ReadSettingsFile(const fs::path& path) {
+static bool ReadSettingsFile(const std::wstring& path) {
     FILE* file = _wfsopen(path.c_str(), L"rt", _SH_DENYNO);
     if (file == nullptr) {
         return false;
@@ -92,12 +104,10 @@ static bool ReadSettingsFile(const fs::path& path) {
 void LoadSettings() noexcept {
     bool existed = true, done = false;
     try {
-        fs::path path = GetIniPath();
-        std::error_code error;
-        bool present = fs::exists(path, error);
-        // When the test itself fails, the file may well be there: never write
+        std::wstring path = LongPath(GetIniPath());
+        // When the look itself fails, the file may well be there: never write
         // over it, and try to read it instead.
-        if (!present && !error) {
+        if (LookAtFile(path) == FileLook::kAbsent) {
             DefaultFile made = WriteDefaultFile(path);
             existed = made == DefaultFile::kAppeared;
             done = made == DefaultFile::kMade;

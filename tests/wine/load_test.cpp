@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <optional>
+#include <sstream>
 
 TEST(Exports, RecordAndVersionResourceAreWhatLoaderAndPlayersRead) {
     std::wstring dll = BuildFolder() + L"\\Quellstone.dll";
@@ -63,11 +64,34 @@ TEST_F(Load, DeclinedHostsGetTheErrorBoxAndNothingElse) {
     EXPECT_FALSE(fs::exists(Ini()));
 }
 
-TEST_F(Load, FirstAndSecondStartInAFolderOutsideTheAnsiCodePage) {
-    MakeGameFolder(L"Игра 游戏");
+// A folder of length characters below parent, made of folders of at most
+// 200 characters each (a name's limit is 255).
+static std::wstring DeepFolder(const std::wstring& parent, std::size_t length, wchar_t fill) {
+    std::wstring folder = parent;
+    while (folder.size() < length) {
+        std::size_t name = std::min<std::size_t>(200, length - folder.size() - 1);
+        folder += L"\\" + std::wstring(std::max<std::size_t>(name, 1), fill);
+    }
+    return folder;
+}
+
+// Folders deep enough that Windows refuses their paths in the plain form
+// (the stand-in holds the plugin to that): the settings file's path and the
+// log's are over 260 characters, their folders' over 248. The game's own
+// path stays below 260, as a program must to be started at all.
+TEST_F(Load, FirstAndSecondStartInDeepFoldersOutsideTheAnsiCodePage) {
+    MakeGameFolder(DeepFolder(L"Игра 游戏", 240 - TestsFolder().size() - 1, L'g'));
+    ASSERT_GE(Ini().size(), 270u);
+    std::wstring deep = (fs::temp_directory_path() / L"qs-deep-documents").wstring();
+    std::wstring documents = DeepFolder(deep, 230, L'd'); // the shell's query ends at 259
+    fs::create_directories(documents);
+    DocumentsRedirect redirect(documents);
+    ASSERT_GE(LogFile().size(), 270u);
     std::wstring plugin = PluginElsewhere(); // not even Data exists
     fs::create_directories(LogFolder());
     WriteBytes(LogFile(), "[2020-01-01 00:00:00] [QS] old run\r\n");
+    // What an earlier start moved aside and could not delete goes too.
+    WriteBytes(LogFolder() + L"\\Quellstone.log.12-345.old", "held");
     // A framed window with bits that must survive: WS_VISIBLE, WS_CLIPSIBLINGS
     // (which the system adds anyway), WS_CLIPCHILDREN, WS_EX_APPWINDOW,
     // WS_EX_ACCEPTFILES. The list has an entry, but nobody arms the worker.
@@ -92,6 +116,8 @@ TEST_F(Load, FirstAndSecondStartInAFolderOutsideTheAnsiCodePage) {
     EXPECT_NE(overlay, log.end());
     EXPECT_EQ(Count(log, "[QS] CPU worker active"), 0u);
     EXPECT_EQ(ReadBytes(Ini()), kDefaultIni);
+    EXPECT_FALSE(fs::exists(LogFolder() + L"\\Quellstone.log.12-345.old"));
+    EXPECT_EQ(run.Value("long-paths"), "refused=0");
 
     // The next start reads the file; a frameless window away from the origin
     // (a second monitor) keeps its styles and moves.
@@ -102,6 +128,8 @@ TEST_F(Load, FirstAndSecondStartInAFolderOutsideTheAnsiCodePage) {
     EXPECT_EQ(Count(log, "[QS] INI loaded: Iter=10000, Sleep=5, Overlay=1"), 1u);
     EXPECT_EQ(Count(log, "[QS] Borderless applied."), 1u);
     EXPECT_EQ(ReadBytes(Ini()), kDefaultIni);
+    EXPECT_EQ(run.Value("long-paths"), "refused=0");
+    RemoveTree(deep);
 }
 
 // Many games make their window on the main thread and load plugins on
@@ -110,16 +138,22 @@ TEST_F(Load, FirstAndSecondStartInAFolderOutsideTheAnsiCodePage) {
 // however long after the load that is: on Windows a hook dies with the thread
 // that set it, and the stand-in frees it then too.
 TEST_F(Load, AWindowOnAnotherThreadIsChangedFromWhatTheGameMadeOfItMeanwhile) {
-    // The loader's thread ends after the load; the window's thread, which
-    // waited for it without taking messages, stays busy 1.5 s (a loading
-    // screen), then enables its window, which it kept disabled while loading,
-    // and makes it larger, before it takes its next message. Both survive.
+    // The loader's thread frees the plugin right after the load, as a loader
+    // that takes its plugins for done may, and ends; the window's thread,
+    // which waited for it without taking messages, stays busy 1.5 s (a
+    // loading screen), then enables its window, which it kept disabled while
+    // loading, and makes it larger, before it takes its next message. Both
+    // survive, and the plugin runs on: the change is made after the free,
+    // and the armed worker passes.
     GameRun run = RunGame(game, L"--window --style 0x1CCF0000 --loader-thread waits "
+                                L"--free-after-load --arm-after-ms 0 --entries 1 "
                                 L"--busy-after-load-ms 1500 --style-after-load 0x14CF0000 "
-                                L"--rect-after-load 50,40,800,600 --run-ms 1000");
+                                L"--rect-after-load 50,40,800,600 --run-ms 1500");
     SCOPED_TRACE(run.output);
+    EXPECT_EQ(run.Value("freed"), "1 mapped=1");
     EXPECT_LT(run.Number("load-us"), 3000000) << "the load waited for the window's thread";
     EXPECT_EQ(run.Value("window-end"), "style=0x14000000 exstyle=0x00000000 rect=0,0,800,600");
+    EXPECT_GE(Count(LogMessages(), "[QS] CPU worker active: "), 1u);
     // The hook was the plugin's to remove, and it did, before its thread
     // ended: so the rule was in place, and met.
     EXPECT_EQ(run.Value("hook-freed-with-thread"), "still-set=0");
@@ -171,6 +205,31 @@ TEST_F(Load, AWindowOnAnotherThreadIsChangedFromWhatTheGameMadeOfItMeanwhile) {
     run = RunGame(game, L"--window --loader-thread pumps --post-quota --run-ms 600");
     EXPECT_EQ(run.Value("window-end"), "style=0x14000000 exstyle=0x00000000 rect=0,0,640,480");
     EXPECT_EQ(Count(LogMessages(), "[QS] Borderless applied."), 1u);
+}
+
+// On a machine whose cores the game keeps busy, Windows runs the workers
+// (below the game's priority) only now and then; the stand-in holds each
+// one's first file open that long. Had a worker the log's lock in its hands
+// then, the loader's last line would wait for it: the stand-in lets such a
+// worker take the lock first wherever one could.
+TEST_F(Load, TheLoadNeverWaitsForAWorkerStarvedBelowTheGamesPriority) {
+    WriteBytes(Ini(), kDefaultIni); // the worker's first open is then the log's
+    GameRun run = RunGame(game, L"--starve-workers-ms 2000 --run-ms 3000");
+    SCOPED_TRACE(run.output);
+    EXPECT_LT(run.Number("load-us"), 2000000) << "the load waited for a starved worker";
+    int held = 0;
+    sscanf(run.Value("starved").c_str(), "held=%d", &held);
+    EXPECT_GE(held, 1) << "no worker ran below normal priority";
+    std::istringstream priorities(run.Value("plugin-thread-priorities"));
+    int workers = 0;
+    for (int priority; priorities >> priority; ++workers) {
+        EXPECT_LT(priority, run.Number("game-thread-priority"));
+    }
+    EXPECT_EQ(workers, 3);
+    std::vector<std::string> log = LogMessages();
+    EXPECT_EQ(Count(log, "[QS] All threads started."), 1u);
+    EXPECT_EQ(Count(log, "[QS] INI loaded: Iter=10000, Sleep=5, Overlay=1"), 1u);
+    EXPECT_EQ(Count(log, "[QS] Overlay batch enabled."), 1u);
 }
 
 // A program of its own whose window takes its messages, as Explorer or a

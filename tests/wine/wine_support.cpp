@@ -1,5 +1,7 @@
 #include "wine_support.h"
 
+#include "log/long_path.h"
+
 #include <shlobj.h>
 
 #include <fstream>
@@ -18,6 +20,31 @@ std::wstring BuildFolder() {
     wchar_t exe[MAX_PATH] = {};
     GetModuleFileNameW(nullptr, exe, MAX_PATH);
     return fs::path(exe).parent_path().wstring();
+}
+
+static void RemoveTreeAt(const std::wstring& folder) {
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileW(search, &found)) {
+        std::wstring name = found.cFileName, path = folder + L"\\" + name;
+        if (name == L"." || name == L"..") {
+            continue;
+        }
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            RemoveTreeAt(path);
+        } else {
+            SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+            DeleteFileW(path.c_str());
+        }
+    }
+    if (search != INVALID_HANDLE_VALUE) {
+        FindClose(search);
+    }
+    RemoveDirectoryW(folder.c_str());
+}
+
+void RemoveTree(const std::wstring& folder) {
+    RemoveTreeAt(LongPath(folder));
 }
 
 std::string ReadBytes(const fs::path& path) {
@@ -190,13 +217,13 @@ void GameTest::SetUp() {
     MakeGameFolder(L"game");
 }
 
-static std::wstring TestsFolder() {
+std::wstring TestsFolder() {
     return (fs::temp_directory_path() / L"qs-tests").wstring();
 }
 
 void GameTest::MakeGameFolder(const std::wstring& name) {
     game = TestsFolder() + L"\\" + name;
-    fs::remove_all(game);
+    RemoveTree(game);
     fs::create_directories(game + L"\\Data\\VELQ\\Plugins");
     fs::copy_file(BuildFolder() + L"\\Duskhaven.exe", game + L"\\Duskhaven.exe");
     fs::copy_file(BuildFolder() + L"\\Quellstone.dll",
@@ -208,6 +235,6 @@ std::wstring GameTest::PluginElsewhere() {
     fs::create_directories(plugin);
     fs::copy_file(BuildFolder() + L"\\Quellstone.dll", plugin + L"\\Quellstone.dll",
                   fs::copy_options::overwrite_existing);
-    fs::remove_all(game + L"\\Data");
+    RemoveTree(game + L"\\Data");
     return L"--plugin \"" + plugin + L"\\Quellstone.dll\" ";
 }

@@ -21,7 +21,11 @@ inline std::wstring LogFile() {
     return LogFolder() + L"\\Quellstone.log";
 }
 std::wstring BuildFolder();                  // wine_tests.exe, Duskhaven.exe and Quellstone.dll
+std::wstring TestsFolder();                  // where the game folders of the tests are made
 std::string ReadBytes(const fs::path& path); // empty when missing
+// Removes a folder and all below it, at any depth: the C++ library's
+// remove_all never returns from a tree deeper than 260 characters under Wine.
+void RemoveTree(const std::wstring& folder);
 void WriteBytes(const fs::path& path, const std::string& bytes);
 
 // The log's messages ("[QS] ..."), without their time stamps (given apart when

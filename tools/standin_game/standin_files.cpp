@@ -1,10 +1,7 @@
 #include "standin_files.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cwchar>
-
-#include <sys/stat.h>
 
 #include "standin_imports.h"
 #include "standin_report.h"
@@ -87,23 +84,18 @@ static BOOL WINAPI PluginDeleteFile(LPCWSTR path) {
     return DeleteFileW(path);
 }
 
-// The C runtime's look at a file, which the plugin's existence test uses.
-static int __cdecl PluginStat(const wchar_t* path, struct _stat64* status) {
+// The plugin's look at a file.
+static DWORD WINAPI PluginFileAttributes(LPCWSTR path) {
     if (IsSettingsFile(path)) {
-        errno = EACCES;
-        return -1;
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_FILE_ATTRIBUTES;
     }
-    return _wstat64(path, status);
+    return GetFileAttributesW(path);
 }
 
 static FILE* __cdecl PluginOpenStream(const wchar_t* path, const wchar_t* mode, int share) {
     Opening();
     return _wfsopen(path, mode, share);
-}
-
-static int __cdecl PluginOpen(const wchar_t* path, int flags, int mode) {
-    Opening();
-    return _wopen(path, flags, mode);
 }
 
 void InstallFileFaults(HMODULE plugin, const FileOptions& options) {
@@ -115,14 +107,14 @@ void InstallFileFaults(HMODULE plugin, const FileOptions& options) {
         hook("kernel32.dll", "CreateFileW", reinterpret_cast<const void*>(PluginCreateFile));
         // The C runtime's opens too: the settings file is read through one.
         hook("msvcrt.dll", "_wfsopen", reinterpret_cast<const void*>(PluginOpenStream));
-        HookImport(plugin, "msvcrt.dll", "_wopen", reinterpret_cast<const void*>(PluginOpen));
     }
     if (files.iniWriteFails) {
         hook("kernel32.dll", "WriteFile", reinterpret_cast<const void*>(PluginWriteFile));
         hook("kernel32.dll", "DeleteFileW", reinterpret_cast<const void*>(PluginDeleteFile));
     }
     if (files.iniLookFails) {
-        hook("msvcrt.dll", "_wstat64", reinterpret_cast<const void*>(PluginStat));
+        hook("kernel32.dll", "GetFileAttributesW",
+             reinterpret_cast<const void*>(PluginFileAttributes));
     }
 }
 

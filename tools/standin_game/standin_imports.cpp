@@ -5,7 +5,7 @@
 
 #include "standin_report.h"
 
-bool HookImport(HMODULE plugin, const char* dll, const char* name, const void* replacement) {
+const void* HookImport(HMODULE plugin, const char* dll, const char* name, const void* replacement) {
     auto* base = reinterpret_cast<std::uint8_t*>(plugin);
     auto* dos = reinterpret_cast<IMAGE_DOS_HEADER*>(base);
     auto* nt = reinterpret_cast<IMAGE_NT_HEADERS64*>(base + dos->e_lfanew);
@@ -26,18 +26,19 @@ bool HookImport(HMODULE plugin, const char* dll, const char* name, const void* r
             if (std::strcmp(reinterpret_cast<char*>(byName->Name), name) == 0) {
                 DWORD old;
                 VirtualProtect(&slots->u1.Function, 8, PAGE_READWRITE, &old);
+                auto previous = reinterpret_cast<const void*>(slots->u1.Function);
                 slots->u1.Function = reinterpret_cast<ULONGLONG>(replacement);
                 VirtualProtect(&slots->u1.Function, 8, old, &old);
-                return true;
+                return previous;
             }
         }
     }
-    return false;
+    return nullptr;
 }
 
 void HookImportOrReport(HMODULE plugin, const char* dll, const char* name,
                         const void* replacement) {
-    if (!HookImport(plugin, dll, name, replacement)) {
+    if (HookImport(plugin, dll, name, replacement) == nullptr) {
         Report("faults: the plugin does not import %s", name);
     }
 }

@@ -5,8 +5,9 @@
 
 #include <windows.h>
 
-// Points the plugin's import of dll!name at replacement; false when it has
-// no such import.
-bool HookImport(HMODULE plugin, const char* dll, const char* name, const void* replacement);
+// Points the plugin's import of dll!name at replacement; returns what the
+// entry pointed at before (the system's function, or an earlier stand-in's,
+// for a replacement that passes calls on), nullptr when it has no such import.
+const void* HookImport(HMODULE plugin, const char* dll, const char* name, const void* replacement);
 // The same, reporting an import the plugin does not have.
 void HookImportOrReport(HMODULE plugin, const char* dll, const char* name, const void* replacement);

@@ -9,7 +9,9 @@
 #include "standin_files.h"
 #include "standin_imports.h"
 #include "standin_memory.h"
+#include "standin_path_limit.h"
 #include "standin_report.h"
+#include "standin_starvation.h"
 #include "standin_trims.h"
 #include "standin_windows_rules.h"
 
@@ -66,6 +68,19 @@ static long long MicrosecondsSince(const LARGE_INTEGER& start) {
     return (end.QuadPart - start.QuadPart) * 1000000 / frequency.QuadPart;
 }
 
+// A loader that frees its plugin once the load entry returned, as if the
+// plugin were done: "freed: 1 mapped=0|1". The plugin, or nullptr when it is
+// gone from the process.
+static HMODULE FreeAfterLoad(HMODULE plugin) {
+    BOOL freed = FreeLibrary(plugin);
+    HMODULE stillThere = nullptr;
+    bool mapped = GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                                         GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                                     reinterpret_cast<LPCWSTR>(plugin), &stillThere);
+    Report("freed: %d mapped=%d", freed ? 1 : 0, mapped ? 1 : 0);
+    return mapped ? plugin : nullptr;
+}
+
 HMODULE LoadPlugin(const StandinOptions& options) {
     LoadLibraryW(L"shell32.dll"); // a game has it loaded long before its plugins
     LARGE_INTEGER start;
@@ -106,7 +121,12 @@ HMODULE LoadPlugin(const StandinOptions& options) {
     InstallTrimReports(plugin, options.faults.failTrimCall);
     InstallWindowsRules(plugin, options.postQuota);
     InstallFileFaults(plugin, options.files);
-    InstallFaults(plugin, options.faults); // last: a refusal replaces what came before
+    InstallFaults(plugin, options.faults); // a refusal replaces what came before
+    // These pass each call on to what came before.
+    InstallPathLimit(plugin);
+    if (options.starveWorkersMs > 0) {
+        InstallStarvation(plugin, options.starveWorkersMs);
+    }
     if (options.entriesOnGuardPage) {
         CountGuardPageFaults(plugin);
     }
@@ -128,5 +148,5 @@ HMODULE LoadPlugin(const StandinOptions& options) {
     WaitForSingleObject(closer, INFINITE);
     CloseHandle(closer);
     CloseHandle(stopCloser);
-    return plugin;
+    return accepted && options.freeAfterLoad ? FreeAfterLoad(plugin) : plugin;
 }

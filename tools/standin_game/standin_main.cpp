@@ -13,7 +13,9 @@
 #include "standin_loader.h"
 #include "standin_memory.h"
 #include "standin_options.h"
+#include "standin_path_limit.h"
 #include "standin_report.h"
+#include "standin_starvation.h"
 #include "standin_survey.h"
 #include "standin_window.h"
 #include "standin_windows_rules.h"
@@ -149,6 +151,10 @@ int wmain(int argc, wchar_t** argv) {
     }
     ReportPluginThreadStarts(plugin);
     ReportFileOpens();
+    if (plugin != nullptr) {
+        ReportPathLimit();
+    }
+    ReportStarvation();
     std::fflush(stdout);
     if (options.exitNormally) {
         ExitProcess(0); // ends the plugin's threads, then runs every DLL's detach

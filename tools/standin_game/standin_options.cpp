@@ -69,6 +69,8 @@ bool ParseStandinOptions(int argc, wchar_t** argv, StandinOptions* options, std:
             options->faults.failExePath = true;
         } else if (name == L"--fail-hook") {
             options->faults.failHook = true;
+        } else if (name == L"--free-after-load") {
+            options->freeAfterLoad = true;
         } else if (name == L"--post-quota") {
             options->postQuota = true;
         } else if (name == L"--ini-write-fails") {
@@ -103,6 +105,9 @@ bool ParseStandinOptions(int argc, wchar_t** argv, StandinOptions* options, std:
         } else if (name == L"--busy-after-load-ms") {
             ok = ParseNumber(text, &number);
             options->busyAfterLoadMs = int(number);
+        } else if (name == L"--starve-workers-ms") {
+            ok = ParseNumber(text, &number) && number > 0;
+            options->starveWorkersMs = int(number);
         } else if (name == L"--slow-file-opens-ms") {
             ok = ParseNumber(text, &number);
             options->files.slowOpenMs = int(number);

@@ -43,9 +43,11 @@ struct StandinOptions {
     bool destroyAfterLoad = false;
     int busyAfterLoadMs = 0; // then the window's thread is busy this long before its next message
     bool postQuota = false;  // the plugin's posts meet a full queue (standin_windows_rules.h)
-    Faults faults;      // what the plugin's calls to the system answer (standin_faults.h)
-    ClockOptions clock; // its clock and sleeps (standin_clock.h)
-    FileOptions files;  // its file calls (standin_files.h)
+    int starveWorkersMs = 0; // its threads below normal wait for a core (standin_starvation.h)
+    bool freeAfterLoad = false; // FreeLibrary right after an accepted load, as some loaders do
+    Faults faults;              // what the plugin's calls to the system answer (standin_faults.h)
+    ClockOptions clock;         // its clock and sleeps (standin_clock.h)
+    FileOptions files;          // its file calls (standin_files.h)
     // Benchmarks: a list of this many empty entries in place of entries, with
     // the last one present when presentLast, the first when presentFirst; the
     // render loop; the calibration of its work (print the work units that

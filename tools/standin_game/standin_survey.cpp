@@ -60,7 +60,9 @@ int CountOwnThreads() {
 }
 
 // Where each of the plugin's threads started, as a crash report names a place:
-// module and offset. Wine and Windows both answer the start-address query.
+// module and offset, and the priority each runs at, beside the game's main
+// thread's. Wine and Windows both answer the start-address query, and both
+// keep a thread's priority (Wine 8 and 10 without scheduling by it).
 void ReportPluginThreadStarts(HMODULE plugin) {
     using QueryThread = LONG(WINAPI*)(HANDLE, int, void*, ULONG, ULONG*);
     auto query = reinterpret_cast<QueryThread>(
@@ -71,7 +73,7 @@ void ReportPluginThreadStarts(HMODULE plugin) {
         return;
     }
     auto base = reinterpret_cast<std::uintptr_t>(module.lpBaseOfDll);
-    std::string starts;
+    std::string starts, priorities;
     ForEachOwnThread([&](DWORD id) {
         HANDLE thread = OpenThread(THREAD_QUERY_INFORMATION, FALSE, id);
         if (thread == nullptr) {
@@ -85,10 +87,13 @@ void ReportPluginThreadStarts(HMODULE plugin) {
             std::snprintf(place, sizeof place, " Quellstone.dll+0x%llx",
                           static_cast<unsigned long long>(start - base));
             starts += place;
+            priorities += " " + std::to_string(GetThreadPriority(thread));
         }
         CloseHandle(thread);
     });
     Report("plugin-thread-starts:%s", starts.c_str());
+    Report("plugin-thread-priorities:%s", priorities.c_str());
+    Report("game-thread-priority: %d", GetThreadPriority(GetCurrentThread()));
 }
 
 // The handles this process holds. Wine 8 answers GetProcessHandleCount with 0
