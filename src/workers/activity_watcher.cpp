@@ -25,8 +25,9 @@ static std::uintptr_t ReadableBytes(std::uintptr_t address) {
 const GameMemory kGameMemory = {ReadableBytes, GuardedLoad, GuardedScan};
 
 DWORD WINAPI ActivityWatcherThread(LPVOID) noexcept {
+    std::uint64_t remembered = kNoEntry;
     for (;;) {
-        RunActivityWatcherPass(GameModuleBase, kGameMemory);
+        RunActivityWatcherPass(GameModuleBase, kGameMemory, &remembered);
         Sleep(10);
     }
 }

@@ -24,9 +24,11 @@ struct GameMemory {
     // of two; false when the memory went away.
     bool (*loadWord)(std::uintptr_t address, std::size_t size, std::uint64_t* value);
     // Looks at count 8-byte entries from address where they lie: 1 at the
-    // first non-zero one, 0 when all are zero, -1 when the memory went away
-    // during the scan (the entries before that point were all zero).
-    int (*scanEntries)(std::uintptr_t address, std::size_t count);
+    // first non-zero one, with *round the address of an entry at most
+    // kScanRoundEntries before it (or of it), 0 when all are zero, -1 when the
+    // memory went away during the scan (the entries before that point were
+    // all zero).
+    int (*scanEntries)(std::uintptr_t address, std::size_t count, std::uintptr_t* round);
 };
 
 #ifdef _WIN32
@@ -41,14 +43,25 @@ extern const GameMemory kGameMemory;
 // GuardedScan searches a long list in slices of kScanSliceEntries (512 KiB),
 // yielding the processor between two.
 bool GuardedLoad(std::uintptr_t address, std::size_t size, std::uint64_t* value);
-int GuardedScan(std::uintptr_t address, std::size_t count);
+int GuardedScan(std::uintptr_t address, std::size_t count, std::uintptr_t* round);
 #endif
 constexpr std::size_t kScanSliceEntries = 65536;
+constexpr std::size_t kScanRoundEntries = 16;
+
+// What the watcher remembers between passes: the index of the entry it last
+// found present, or kNoEntry.
+constexpr std::uint64_t kNoEntry = ~std::uint64_t{0};
 
 // True when the list reachable from the holder slot has a non-zero entry. An
 // unreadable holder or list, or the unreadable rest of a list, counts as no
-// entry. Stops at the first present entry; allocates nothing.
-bool ListHasPresentEntry(std::uintptr_t moduleBase, const GameMemory& memory);
+// entry. Looks first at the entry *remembered names, when it lies inside the
+// list as the holder now describes it: while that one is present, a pass reads
+// the holder, the count, the list's address and that entry, nothing more.
+// Else it searches the list from its start, stops at the first present entry
+// and remembers it (kNoEntry when none). Allocates nothing.
+bool ListHasPresentEntry(std::uintptr_t moduleBase, const GameMemory& memory,
+                         std::uint64_t* remembered);
 
 // One pass without its sleep: arming, then the sample into ListIdle.
-void RunActivityWatcherPass(std::uintptr_t moduleBase, const GameMemory& memory);
+void RunActivityWatcherPass(std::uintptr_t moduleBase, const GameMemory& memory,
+                            std::uint64_t* remembered);

@@ -19,7 +19,7 @@
 
 extern "C" int qs_guarded_load64(const void* from, std::uint64_t* out);
 extern "C" int qs_guarded_load32(const void* from, std::uint32_t* out);
-extern "C" int qs_guarded_scan(const void* entries, std::size_t count);
+extern "C" int qs_guarded_scan(const void* entries, std::size_t count, const void** round);
 extern "C" const char qs_guarded_begin[], qs_guarded_fault_exit[], qs_guarded_end[];
 
 // Windows x64 calling convention: arguments in rcx, rdx, r8; rax, rcx, rdx and
@@ -58,8 +58,9 @@ qs_guarded_load32:
     ret
     .seh_endproc
 
-    # int qs_guarded_scan(entries, count): 1 at the first non-zero entry,
-    # 0 when there is none. Sixteen entries (two cache lines) a round with
+    # int qs_guarded_scan(entries, count, round): 1 at the first non-zero
+    # entry, with *round the first entry of the round that holds it (one of
+    # sixteen, four or one), 0 when there is none. Sixteen entries (two cache lines) a round with
     # SSE2, which every x64 processor has, while sixteen remain: 23
     # instructions where rounds of four take 36 for the same bytes, so the
     # sweep holds the core for less time. Then four a round, then one. Only
@@ -114,7 +115,8 @@ qs_guarded_scan:
     jmp 2b
 3:  xorl %eax, %eax
     ret
-4:  movl $1, %eax
+4:  movq %rcx, (%r8)
+    movl $1, %eax
     ret
     .seh_endproc
 
@@ -194,13 +196,17 @@ bool GuardedLoad(std::uintptr_t address, std::size_t size, std::uint64_t* value)
 // anyway). With no thread waiting the yield returns at once. Linux's
 // scheduler under Wine hands the core over only to a thread that has not run
 // past its fair share, so there a game thread may wait out the sweep.
-int GuardedScan(std::uintptr_t address, std::size_t count) {
+int GuardedScan(std::uintptr_t address, std::size_t count, std::uintptr_t* round) {
     if (!HandlerInstalled()) {
         return -1;
     }
     for (;;) {
         std::size_t slice = std::min(count, kScanSliceEntries);
-        int found = qs_guarded_scan(reinterpret_cast<const void*>(address), slice);
+        const void* at = nullptr;
+        int found = qs_guarded_scan(reinterpret_cast<const void*>(address), slice, &at);
+        if (found > 0) {
+            *round = reinterpret_cast<std::uintptr_t>(at);
+        }
         if (found != 0 || slice == count) {
             return found;
         }

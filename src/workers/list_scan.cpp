@@ -25,7 +25,34 @@ static bool ReadWord(const GameMemory& memory, std::uintptr_t address, std::size
     return IsReadable(memory, address, size) && memory.loadWord(address, size, value);
 }
 
-bool ListHasPresentEntry(std::uintptr_t moduleBase, const GameMemory& memory) {
+// The first present entry of the run of count entries from round on, as an
+// index into the list at entries; kNoEntry when the game emptied them all
+// after the scan saw one.
+static std::uint64_t FirstPresentIn(const GameMemory& memory, std::uintptr_t entries,
+                                    std::uintptr_t round, std::uint64_t count) {
+    for (std::uint64_t i = 0; i < count; ++i) {
+        std::uint64_t entry = 0;
+        if (memory.loadWord(round + i * 8, 8, &entry) && entry != 0) {
+            return (round - entries) / 8 + i;
+        }
+    }
+    return kNoEntry;
+}
+
+// The entry the last pass found, when it is still inside the list and still
+// present: one protection check and one load.
+static bool RememberedStillPresent(const GameMemory& memory, std::uintptr_t entries,
+                                   std::uint32_t count, std::uint64_t remembered) {
+    if (remembered >= count) {
+        return false; // the list shrank below it, or nothing was remembered
+    }
+    std::uintptr_t address = entries + remembered * 8;
+    std::uint64_t entry = 0;
+    return address >= entries && ReadWord(memory, address, 8, &entry) && entry != 0;
+}
+
+bool ListHasPresentEntry(std::uintptr_t moduleBase, const GameMemory& memory,
+                         std::uint64_t* remembered) {
     std::uint64_t holder = 0;
     if (!ReadWord(memory, moduleBase + kHolderSlotOffset, 8, &holder) || holder == 0) {
         return false;
@@ -39,6 +66,12 @@ bool ListHasPresentEntry(std::uintptr_t moduleBase, const GameMemory& memory) {
         return false;
     }
     auto count = static_cast<std::uint32_t>(countWord);
+    // Any present entry answers the question, wherever the list lies now:
+    // the one found last time is most often still there.
+    if (RememberedStillPresent(memory, entries, count, *remembered)) {
+        return true;
+    }
+    *remembered = kNoEntry;
     // The list is searched where it lies, one readable run of pages at a
     // time (a run is often the whole list): no copy, one protection check per
     // run. A run that ends, or memory that goes away mid-scan, ends the search:
@@ -49,11 +82,15 @@ bool ListHasPresentEntry(std::uintptr_t moduleBase, const GameMemory& memory) {
         std::uint64_t bytes = std::min<std::uint64_t>(remaining, memory.readableBytes(address));
         bytes &= ~std::uint64_t{7}; // whole entries
         if (bytes > 0) {
-            int found = memory.scanEntries(address, bytes / 8);
+            std::uintptr_t round = 0;
+            int found = memory.scanEntries(address, bytes / 8, &round);
             if (found < 0) { // gone mid-scan: that round and the rest are no entry
                 return false;
             }
             if (found > 0) {
+                std::uint64_t left = (address + bytes - round) / 8;
+                *remembered = FirstPresentIn(memory, entries, round,
+                                             std::min<std::uint64_t>(left, kScanRoundEntries));
                 return true;
             }
         } else {
@@ -63,6 +100,7 @@ bool ListHasPresentEntry(std::uintptr_t moduleBase, const GameMemory& memory) {
                 return false;
             }
             if (entry != 0) {
+                *remembered = (address - entries) / 8;
                 return true;
             }
             bytes = sizeof entry;
@@ -76,10 +114,11 @@ bool ListHasPresentEntry(std::uintptr_t moduleBase, const GameMemory& memory) {
     return false;
 }
 
-void RunActivityWatcherPass(std::uintptr_t moduleBase, const GameMemory& memory) {
+void RunActivityWatcherPass(std::uintptr_t moduleBase, const GameMemory& memory,
+                            std::uint64_t* remembered) {
     if (ArmRequest.load()) {
         WorkerArmed.exchange(true);
     }
-    bool present = ListHasPresentEntry(moduleBase, memory);
+    bool present = ListHasPresentEntry(moduleBase, memory, remembered);
     ListIdle.exchange(!present);
 }

@@ -22,7 +22,9 @@ struct Game {
         std::memcpy(holder + kEntryCountOffset, &count, 4);
         std::memcpy(holder + kEntriesOffset, &entries, 8);
     }
-    bool Present() const { return ListHasPresentEntry(Base(), kGameMemory); }
+    // The watcher's memory of the entry it found last, kept from pass to pass.
+    std::uint64_t remembered = kNoEntry;
+    bool Present() { return ListHasPresentEntry(Base(), kGameMemory, &remembered); }
 };
 
 std::uint64_t* Pages(std::size_t count) {
@@ -44,6 +46,12 @@ bool IsGuardPage(const void* page) {
 std::uintptr_t Address(const void* p) {
     return reinterpret_cast<std::uintptr_t>(p);
 }
+
+// The scan's answer alone.
+int Scan(std::uintptr_t address, std::size_t count) {
+    std::uintptr_t round = 0;
+    return GuardedScan(address, count, &round);
+}
 } // namespace
 
 TEST(GuardedReads, UnreadableMemoryFailsInsteadOfFaultingAndGuardPagesStayGuarded) {
@@ -54,29 +62,32 @@ TEST(GuardedReads, UnreadableMemoryFailsInsteadOfFaultingAndGuardPagesStayGuarde
     EXPECT_EQ(out, 0xABCDEF0123456789u);
     EXPECT_TRUE(GuardedLoad(Address(page + 3), 4, &out));
     EXPECT_EQ(out, 0x23456789u);
-    EXPECT_EQ(GuardedScan(Address(page), 3), 0);
-    EXPECT_EQ(GuardedScan(Address(page), 1024), 1);
+    EXPECT_EQ(Scan(Address(page), 3), 0);
+    EXPECT_EQ(Scan(Address(page), 1024), 1);
 
     // Every place in two rounds of sixteen, two of four and three of one: an
-    // entry there is found, whichever of its bytes is set, and one just past
-    // the count is not.
+    // entry there is found, whichever of its bytes is set, in the round the
+    // scan names, and one just past the count is not.
     page[3] = 0;
     for (std::size_t at = 0; at < 43; ++at) {
         page[at] = at % 2 ? 1 : std::uint64_t{1} << 63;
-        EXPECT_EQ(GuardedScan(Address(page), 43), 1) << at;
-        EXPECT_EQ(GuardedScan(Address(page), at), 0) << at;
+        std::uintptr_t round = 0;
+        EXPECT_EQ(GuardedScan(Address(page), 43, &round), 1) << at;
+        EXPECT_LE(round, Address(page + at)) << at;
+        EXPECT_GT(round + kScanRoundEntries * 8, Address(page + at)) << at;
+        EXPECT_EQ(Scan(Address(page), at), 0) << at;
         page[at] = 0;
     }
 
     // The second page goes away: a scan that ends at its edge reads nothing
     // beyond it, and a fault at any load of a round ends the scan softly.
     Protect(page + 512, PAGE_NOACCESS);
-    EXPECT_EQ(GuardedScan(Address(page + 512 - 21), 21), 0);
+    EXPECT_EQ(Scan(Address(page + 512 - 21), 21), 0);
     for (std::size_t before = 0; before <= 16; ++before) {
-        EXPECT_EQ(GuardedScan(Address(page + 512 - before), 17), -1) << before;
+        EXPECT_EQ(Scan(Address(page + 512 - before), 17), -1) << before;
     }
     for (std::size_t before = 0; before <= 4; ++before) {
-        EXPECT_EQ(GuardedScan(Address(page + 512 - before), 5), -1) << before;
+        EXPECT_EQ(Scan(Address(page + 512 - before), 5), -1) << before;
     }
     EXPECT_FALSE(GuardedLoad(Address(page + 512) - 4, 8, &out)); // a word across the two
     // The third page became another thread's stack guard after the checks:
@@ -84,13 +95,13 @@ TEST(GuardedReads, UnreadableMemoryFailsInsteadOfFaultingAndGuardPagesStayGuarde
     Protect(page + 1024, PAGE_READWRITE | PAGE_GUARD);
     EXPECT_FALSE(GuardedLoad(Address(page + 1024), 8, &out));
     EXPECT_TRUE(IsGuardPage(page + 1024)) << "the load took the guard";
-    EXPECT_EQ(GuardedScan(Address(page + 1024), 4), -1);
+    EXPECT_EQ(Scan(Address(page + 1024), 4), -1);
     EXPECT_TRUE(IsGuardPage(page + 1024)) << "the scan took the guard";
     VirtualFree(page, 0, MEM_RELEASE);
     EXPECT_FALSE(GuardedLoad(Address(page), 4, &out)); // freed
-    EXPECT_EQ(GuardedScan(Address(page), 8), -1);
+    EXPECT_EQ(Scan(Address(page), 8), -1);
     EXPECT_FALSE(GuardedLoad(0, 8, &out));
-    EXPECT_EQ(GuardedScan(0xDEADBEEFDEADBEEF, 1), -1); // not even an address
+    EXPECT_EQ(Scan(0xDEADBEEFDEADBEEF, 1), -1); // not even an address
 }
 
 TEST(GuardedReads, ALongListIsSearchedAcrossItsSlicesToItsEnd) {
@@ -99,15 +110,15 @@ TEST(GuardedReads, ALongListIsSearchedAcrossItsSlicesToItsEnd) {
     constexpr std::size_t kCount = 3 * kScanSliceEntries + 5;
     constexpr std::size_t kPages = (kCount * 8 + 4095) / 4096 + 1;
     std::uint64_t* list = Pages(kPages);
-    EXPECT_EQ(GuardedScan(Address(list), kCount), 0);
+    EXPECT_EQ(Scan(Address(list), kCount), 0);
     list[kCount - 1] = 7;
-    EXPECT_EQ(GuardedScan(Address(list), kCount), 1);
-    EXPECT_EQ(GuardedScan(Address(list), kCount - 1), 0);
+    EXPECT_EQ(Scan(Address(list), kCount), 1);
+    EXPECT_EQ(Scan(Address(list), kCount - 1), 0);
     list[kScanSliceEntries] = 7; // the first entry of the second slice
-    EXPECT_EQ(GuardedScan(Address(list), kCount - 1), 1);
+    EXPECT_EQ(Scan(Address(list), kCount - 1), 1);
     list[kScanSliceEntries] = 0;
     Protect(list + 2 * kScanSliceEntries, PAGE_NOACCESS); // gone in the third slice
-    EXPECT_EQ(GuardedScan(Address(list), kCount), -1);
+    EXPECT_EQ(Scan(Address(list), kCount), -1);
     VirtualFree(list, 0, MEM_RELEASE);
 }
 
@@ -249,38 +260,110 @@ TEST(ListScan, EachWordIsOneLoadOfItsWidthAndAScanTheGameLeftMidwayIsNoEntry) {
             widths.push_back(size);
             return kGameMemory.loadWord(address, size, value);
         },
-        [](std::uintptr_t, std::size_t) { return scanAnswer; }};
+        [](std::uintptr_t address, std::size_t, std::uintptr_t* round) {
+            *round = address;
+            return scanAnswer;
+        }};
     // Entry 0 lies across two regions and is read as a word; entry 1 is scanned.
     std::uint64_t* list = Pages(2);
     Protect(list + 512, PAGE_READONLY);
     Game game;
     game.Point(reinterpret_cast<std::uint8_t*>(list) + 4092, 2);
-    EXPECT_FALSE(ListHasPresentEntry(game.Base(), recording));
+    EXPECT_FALSE(ListHasPresentEntry(game.Base(), recording, &game.remembered));
     EXPECT_EQ(widths, (std::vector<std::size_t>{8, 4, 8, 8})); // slot, count, list, entry 0
     scanAnswer = -1;                                           // the list went away mid-scan
-    EXPECT_FALSE(ListHasPresentEntry(game.Base(), recording));
+    EXPECT_FALSE(ListHasPresentEntry(game.Base(), recording, &game.remembered));
     scanAnswer = 1;
-    EXPECT_TRUE(ListHasPresentEntry(game.Base(), recording));
+    EXPECT_TRUE(ListHasPresentEntry(game.Base(), recording, &game.remembered));
     VirtualFree(list, 0, MEM_RELEASE);
+}
+
+// A pass looks first at the entry it found last. While that one is present
+// and inside the list, the pass reads nothing else; the answer stays "is any
+// entry present", whatever the game did to the list in between.
+TEST(ListScan, APassRereadsOnlyTheEntryItFoundUntilThatOneGoes) {
+    static int scans = 0, loads = 0;
+    const GameMemory counting = {
+        kGameMemory.readableBytes,
+        [](std::uintptr_t address, std::size_t size, std::uint64_t* value) {
+            ++loads;
+            return kGameMemory.loadWord(address, size, value);
+        },
+        [](std::uintptr_t address, std::size_t count, std::uintptr_t* round) {
+            ++scans;
+            return kGameMemory.scanEntries(address, count, round);
+        }};
+    Game game;
+    auto pass = [&] {
+        scans = loads = 0;
+        return ListHasPresentEntry(game.Base(), counting, &game.remembered);
+    };
+    std::uint64_t* list = Pages(8); // 4096 entries
+    game.Point(list, 4096);
+    // The exact entry is remembered wherever it lies in its round of the scan.
+    for (std::uint64_t at : {0u, 15u, 16u, 17u, 3000u, 4095u}) {
+        list[at] = 5;
+        EXPECT_TRUE(pass()) << at;
+        EXPECT_EQ(game.remembered, at);
+        list[at] = 0;
+    }
+    list[3000] = 5;
+    EXPECT_TRUE(pass());
+    EXPECT_TRUE(pass());
+    EXPECT_EQ(scans, 0);
+    EXPECT_EQ(loads, 4); // the slot, the count, the list's address, entry 3000
+
+    // The list moved, its entry 3000 present there too: still no search.
+    std::uint64_t* moved = Pages(8);
+    moved[3000] = 1;
+    game.Point(moved, 4096);
+    EXPECT_TRUE(pass());
+    EXPECT_EQ(scans, 0);
+    // Entry 3000 emptied, another present: searched and remembered.
+    moved[3000] = 0;
+    moved[10] = 1;
+    EXPECT_TRUE(pass());
+    EXPECT_GE(scans, 1);
+    EXPECT_EQ(game.remembered, 10u);
+    // The count shrank below it: entry 10 now lies past the list.
+    game.Point(moved, 10);
+    EXPECT_FALSE(pass());
+    EXPECT_EQ(game.remembered, kNoEntry);
+    // The remembered entry's page goes: the search starts again, and what
+    // lies past the hole counts as no entry.
+    game.Point(moved, 4096);
+    moved[10] = 0;
+    moved[2000] = 1;
+    moved[4000] = 1;
+    EXPECT_TRUE(pass());
+    EXPECT_EQ(game.remembered, 2000u);
+    Protect(moved + 1536, PAGE_NOACCESS); // entries 1536 to 2047
+    EXPECT_FALSE(pass());
+    moved[3] = 1; // one before the hole still counts
+    EXPECT_TRUE(pass());
+    EXPECT_EQ(game.remembered, 3u);
+    VirtualFree(list, 0, MEM_RELEASE);
+    VirtualFree(moved, 0, MEM_RELEASE);
+    EXPECT_FALSE(pass()); // the list itself freed
 }
 
 TEST(WatcherPass, ArmingIsOneWayAndIdleFollowsEverySample) {
     std::uint64_t list[3] = {};
     Game game;
     game.Point(list, 3);
-    RunActivityWatcherPass(game.Base(), kGameMemory);
+    RunActivityWatcherPass(game.Base(), kGameMemory, &game.remembered);
     EXPECT_FALSE(WorkerArmed);
     EXPECT_TRUE(ListIdle);
 
     list[1] = 9;
     RequestArm();
-    RunActivityWatcherPass(game.Base(), kGameMemory);
+    RunActivityWatcherPass(game.Base(), kGameMemory, &game.remembered);
     EXPECT_TRUE(WorkerArmed);
     EXPECT_FALSE(ListIdle);
 
     ArmRequest = false;
     list[1] = 0;
-    RunActivityWatcherPass(game.Base(), kGameMemory);
+    RunActivityWatcherPass(game.Base(), kGameMemory, &game.remembered);
     EXPECT_TRUE(WorkerArmed); // stays armed
     EXPECT_TRUE(ListIdle);
 }
@@ -302,7 +385,7 @@ TEST(WatcherReads, ListFreedAndRemadeWhileScanningNeverFaults) {
     });
     int passes = 0;
     for (ULONGLONG end = GetTickCount64() + 2000; GetTickCount64() < end; ++passes) {
-        RunActivityWatcherPass(game.Base(), kGameMemory);
+        RunActivityWatcherPass(game.Base(), kGameMemory, &game.remembered);
     }
     stop = true;
     churn.join();
