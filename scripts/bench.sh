@@ -3,8 +3,9 @@
 # the Wine and the cores it measured: every figure beside the least the same
 # work can cost (its floor), measured in the same run, and their ratio; the
 # game's frames alone and with the plugin under Wine 8 and Wine 10, each with
-# its 95 % interval and a verdict. Draws docs/bench-frames.png and
-# docs/bench-evening.png. Takes 10 to 16 minutes on 2 cores. Nothing here
+# its 95 % interval and a verdict, also into docs/generated/bench.md. Draws
+# docs/generated/bench-frames.png and bench-evening.png. Takes 15 to 20 minutes
+# on 2 cores. Nothing here
 # passes or fails on time.
 #   bench.sh --shares: only what each of the plugin's activities costs the
 #   frames of a game busy on every core, under both Wines; draws nothing.
@@ -12,12 +13,13 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 source scripts/lib.sh
+source tools/bench/stats.sh
 qs_need_display "$0" "$@"
 
 # The label, taken before anything is drawn into docs/.
 label="commit $(git rev-parse --short HEAD)"
 [ -z "$(git status --porcelain --untracked-files=no)" ] || label="$label+dirty"
-label="$label, $("$QS_WINE" --version), $(nproc) cores"
+label="$label, $("$QS_WINE" --version), $(nproc) cores of $(lscpu | sed -n 's/^Model name: *//p' | head -n 1), $(free -g | awk '/^Mem:/ { print $2 }') GiB"
 
 qs_build >/dev/null
 qs_wine_start >/dev/null
@@ -59,6 +61,11 @@ median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 row() { awk -v w="$1" -v u="$2" -v a="$3" -v b="$4" \
   'BEGIN { printf "| %s | %.4g %s | %.4g %s | %.2f |\n", w, a, u, b, u, a / b }'; }
 
+# What it prints goes also to docs/generated/bench.md, the one place the docs
+# take the bench's figures from, written whole at the end: a run that fails
+# leaves the last good one.
+exec 3>&1 > >(tee "$QS_SCRATCH/bench.md")
+tee_pid=$!
 echo "_Measured by scripts/bench.sh on $label, $(date -u '+%Y-%m-%d')._"
 echo
 echo "| Figure | Quellstone | Floor | Ratio |"
@@ -83,32 +90,36 @@ row "VELQPlugin_Load vs its work done bare (log reset, restyle and move, 3 threa
   us "$(values load-us plugin)" "$(values load-us bare)"
 
 # The three threads while the game idles (unarmed, a short list), against
-# three bare threads with the same sleeps and a plain-load scan of the list:
-# their run time as Linux counts it (in nanoseconds; Wine's own thread times
-# tick in 10 ms), all threads but the main one, from 5 s to 15 s after the
-# start. Three of each, taken in turn, and the median of each.
-idle() {
-  run_game --entries 0,1 --run-ms 17000 "$@" >/dev/null &
-  local game_pid=$! pid start end
-  sleep 5
-  pid=$(pgrep -n -f 'Duskhaven.exe --entries 0,1')
+# three bare threads with the same sleeps and a plain-load scan of the list,
+# side by side: both games at once, so that what the machine does meanwhile
+# falls on both. Their threads' run time as Linux counts it (in nanoseconds;
+# Wine's own thread times tick in 10 ms), all threads but the main one, over
+# 8 s from 4 s after the start. The row: the medians, and the geometric mean
+# of the pairs' ratios with its 95 % interval.
+idle_pairs=${QS_IDLE_PAIRS:-5}
+idle_pair() {
+  local args=(--entries 0,1 --run-ms 14000) plugin bare
+  run_game "${args[@]}" >/dev/null &
+  run_game "${args[@]}" --bare >/dev/null &
+  sleep 4
+  plugin=$(pgrep -f "Duskhaven.exe ${args[*]}\$" | head -n 1)
+  bare=$(pgrep -f "Duskhaven.exe ${args[*]} --bare" | head -n 1)
   threads_ns() {
-    for task in /proc/"$pid"/task/*; do
-      [ "${task##*/}" = "$pid" ] || cut -d' ' -f1 "$task/schedstat"
+    for task in /proc/"$1"/task/*; do
+      [ "${task##*/}" = "$1" ] || cut -d' ' -f1 "$task/schedstat"
     done | awk '{ s += $1 } END { print s }'
   }
-  start=$(threads_ns)
-  sleep 10
-  end=$(threads_ns)
-  wait "$game_pid"
-  awk -v a="$start" -v b="$end" 'BEGIN { print (b - a) / 10e9 * 100 }'
+  local plugin_start bare_start
+  plugin_start=$(threads_ns "$plugin") bare_start=$(threads_ns "$bare")
+  sleep 8
+  echo "$(($(threads_ns "$plugin") - plugin_start)) $(($(threads_ns "$bare") - bare_start))"
+  wait
 }
-for i in 1 2 3; do
-  idle >>"$QS_SCRATCH/idle-plugin.txt"
-  idle --bare >>"$QS_SCRATCH/idle-bare.txt"
-done
-row "Plugin threads idle (unarmed), % of one core, median of 3 x 10 s vs three bare threads (Wine)" \
-  "%" "$(median <"$QS_SCRATCH/idle-plugin.txt")" "$(median <"$QS_SCRATCH/idle-bare.txt")"
+for i in $(seq "$idle_pairs"); do idle_pair; done >"$QS_SCRATCH/idle.txt"
+read -r idle_point idle_low idle_high < <(awk '{ print $1 / $2 }' "$QS_SCRATCH/idle.txt" | ratio_interval)
+awk -v n="$idle_pairs" -v p="$idle_point" -v lo="$idle_low" -v hi="$idle_high" \
+  -v a="$(cut -d' ' -f1 "$QS_SCRATCH/idle.txt" | median)" -v b="$(cut -d' ' -f2 "$QS_SCRATCH/idle.txt" | median)" \
+  'BEGIN { printf "| Plugin threads idle (unarmed), %% of one core, %d pairs side by side x 8 s vs three bare threads (Wine) | %.4g %% | %.4g %% | %.3f (%.3f to %.3f) |\n", n, a / 8e9 * 100, b / 8e9 * 100, p, lo, hi }'
 
 # The plugin's weight in the game: what the loaded plugin, armed over the
 # long list, adds to the process against the DLL with no code, 3 s after the
@@ -136,16 +147,21 @@ weight_row "handles" "" 2
 weight_row "threads" "" 3
 
 # The frames: the rows, then the verdicts under the table.
-frames_both main busy floor
+frames_both main busy floor none
 echo
 cat "$QS_SCRATCH"/verdicts-wine{8,10}.md 2>/dev/null || true
 source tools/bench/evening.sh
 cat "$QS_SCRATCH"/pairs-wine{8,10}.txt 2>/dev/null | awk '
-  BEGIN { w["main"] = "main thread, vs alone"; w["busy"] = "busy, vs alone"; w["floor"] = "busy, vs bare work" }
+  BEGIN { w["main"] = "main thread, vs alone"; w["busy"] = "busy, vs alone"; w["floor"] = "busy, vs bare work"; w["none"] = "no entry, vs bare work" }
   { k = $1; if (!(k in x)) x[k] = ++n; split(k, c, "-"); $1 = "\"Wine " substr(c[1], 5) ": " w[c[2]] "\""; print x[k], $0 }' \
   >"$QS_SCRATCH/pairs.txt"
 cases=$(awk '!seen[$1]++ { $0 = $0; label = substr($0, index($0, "\""));
   label = substr(label, 1, index(substr(label, 2), "\"") + 1); printf "%s%s %s", n++ ? ", " : "(", label, $1 + 0.25 }
   END { print ")" }' "$QS_SCRATCH/pairs.txt")
-gnuplot -e "data='$QS_SCRATCH'; out='docs/bench-frames.png'; label='$label'; cases='$cases'" \
+gnuplot -e "data='$QS_SCRATCH'; out='docs/generated/bench-frames.png'; label='$label'; cases='$cases'" \
   -e "late=$(awk 'BEGIN { print 1000 / 120 }')" tools/bench/frames.gp
+
+exec >&3 3>&-
+wait "$tee_pid"
+mkdir -p docs/generated
+cp "$QS_SCRATCH/bench.md" docs/generated/bench.md

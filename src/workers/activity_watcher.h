@@ -29,13 +29,18 @@ struct GameMemory {
     // memory went away during the scan (the entries before that point were
     // all zero).
     int (*scanEntries)(std::uintptr_t address, std::size_t count, std::uintptr_t* round);
+    // When readableBytes answers from what it learnt earlier: forgets it all,
+    // and returns true when there was anything to forget. nullptr when it
+    // always asks afresh.
+    bool (*forgetRegions)() = nullptr;
 };
 
 #ifdef _WIN32
 #include <windows.h>
 DWORD WINAPI ActivityWatcherThread(LPVOID) noexcept;
 
-// The real game memory: committed, readable pages only, never a guard page.
+// The real game memory: committed, readable pages only, never a guard page,
+// as the system answered for the region at most kRegionTrustMs ago.
 extern const GameMemory kGameMemory;
 
 // The fault-proof steps themselves: false or -1 instead of a fault. A guard
@@ -47,6 +52,8 @@ int GuardedScan(std::uintptr_t address, std::size_t count, std::uintptr_t* round
 #endif
 constexpr std::size_t kScanSliceEntries = 65536;
 constexpr std::size_t kScanRoundEntries = 16;
+// How long the real memory trusts what the system said of a region.
+constexpr unsigned kRegionTrustMs = 1000;
 
 // What the watcher remembers between passes: the index of the entry it last
 // found present, or kNoEntry.

@@ -4,14 +4,33 @@
 
 #include <algorithm>
 
+// The game's memory as one search reads it, noting whether a read failed
+// where the memory had said it could be read (the game freed or changed it
+// meanwhile, or what the memory knew of it was old).
+struct Reader {
+    const GameMemory& memory;
+    bool failed = false;
+
+    bool Load(std::uintptr_t address, std::size_t size, std::uint64_t* value) {
+        bool loaded = memory.loadWord(address, size, value);
+        failed |= !loaded;
+        return loaded;
+    }
+    int Scan(std::uintptr_t address, std::size_t count, std::uintptr_t* round) {
+        int found = memory.scanEntries(address, count, round);
+        failed |= found < 0;
+        return found;
+    }
+};
+
 // True when every byte from address to address + size - 1 can be read: one
 // question per run of pages.
-static bool IsReadable(const GameMemory& memory, std::uintptr_t address, std::uint64_t size) {
+static bool IsReadable(Reader& reader, std::uintptr_t address, std::uint64_t size) {
     if (address + size < address) { // past the top of the address space
         return false;
     }
     for (std::uint64_t checked = 0; checked < size;) {
-        std::uintptr_t readable = memory.readableBytes(address + checked);
+        std::uintptr_t readable = reader.memory.readableBytes(address + checked);
         if (readable == 0) {
             return false;
         }
@@ -20,19 +39,19 @@ static bool IsReadable(const GameMemory& memory, std::uintptr_t address, std::ui
     return true;
 }
 
-static bool ReadWord(const GameMemory& memory, std::uintptr_t address, std::size_t size,
+static bool ReadWord(Reader& reader, std::uintptr_t address, std::size_t size,
                      std::uint64_t* value) {
-    return IsReadable(memory, address, size) && memory.loadWord(address, size, value);
+    return IsReadable(reader, address, size) && reader.Load(address, size, value);
 }
 
 // The first present entry of the run of count entries from round on, as an
 // index into the list at entries; kNoEntry when the game emptied them all
 // after the scan saw one.
-static std::uint64_t FirstPresentIn(const GameMemory& memory, std::uintptr_t entries,
-                                    std::uintptr_t round, std::uint64_t count) {
+static std::uint64_t FirstPresentIn(Reader& reader, std::uintptr_t entries, std::uintptr_t round,
+                                    std::uint64_t count) {
     for (std::uint64_t i = 0; i < count; ++i) {
         std::uint64_t entry = 0;
-        if (memory.loadWord(round + i * 8, 8, &entry) && entry != 0) {
+        if (reader.Load(round + i * 8, 8, &entry) && entry != 0) {
             return (round - entries) / 8 + i;
         }
     }
@@ -41,34 +60,33 @@ static std::uint64_t FirstPresentIn(const GameMemory& memory, std::uintptr_t ent
 
 // The entry the last pass found, when it is still inside the list and still
 // present: one protection check and one load.
-static bool RememberedStillPresent(const GameMemory& memory, std::uintptr_t entries,
-                                   std::uint32_t count, std::uint64_t remembered) {
+static bool RememberedStillPresent(Reader& reader, std::uintptr_t entries, std::uint32_t count,
+                                   std::uint64_t remembered) {
     if (remembered >= count) {
         return false; // the list shrank below it, or nothing was remembered
     }
     std::uintptr_t address = entries + remembered * 8;
     std::uint64_t entry = 0;
-    return address >= entries && ReadWord(memory, address, 8, &entry) && entry != 0;
+    return address >= entries && ReadWord(reader, address, 8, &entry) && entry != 0;
 }
 
-bool ListHasPresentEntry(std::uintptr_t moduleBase, const GameMemory& memory,
-                         std::uint64_t* remembered) {
+static bool SearchList(Reader& reader, std::uintptr_t moduleBase, std::uint64_t* remembered) {
     std::uint64_t holder = 0;
-    if (!ReadWord(memory, moduleBase + kHolderSlotOffset, 8, &holder) || holder == 0) {
+    if (!ReadWord(reader, moduleBase + kHolderSlotOffset, 8, &holder) || holder == 0) {
         return false;
     }
     // The count and the list's address lie side by side: one protection
     // check serves both, then each is read with a load of its own.
     std::uint64_t countWord = 0, entries = 0;
-    if (!IsReadable(memory, holder + kEntryCountOffset, kEntriesOffset + 8 - kEntryCountOffset) ||
-        !memory.loadWord(holder + kEntryCountOffset, 4, &countWord) ||
-        !memory.loadWord(holder + kEntriesOffset, 8, &entries)) {
+    if (!IsReadable(reader, holder + kEntryCountOffset, kEntriesOffset + 8 - kEntryCountOffset) ||
+        !reader.Load(holder + kEntryCountOffset, 4, &countWord) ||
+        !reader.Load(holder + kEntriesOffset, 8, &entries)) {
         return false;
     }
     auto count = static_cast<std::uint32_t>(countWord);
     // Any present entry answers the question, wherever the list lies now:
     // the one found last time is most often still there.
-    if (RememberedStillPresent(memory, entries, count, *remembered)) {
+    if (RememberedStillPresent(reader, entries, count, *remembered)) {
         return true;
     }
     *remembered = kNoEntry;
@@ -79,24 +97,25 @@ bool ListHasPresentEntry(std::uintptr_t moduleBase, const GameMemory& memory,
     std::uintptr_t address = entries;
     std::uint64_t remaining = std::uint64_t{count} * 8;
     while (remaining > 0) {
-        std::uint64_t bytes = std::min<std::uint64_t>(remaining, memory.readableBytes(address));
+        std::uint64_t bytes =
+            std::min<std::uint64_t>(remaining, reader.memory.readableBytes(address));
         bytes &= ~std::uint64_t{7}; // whole entries
         if (bytes > 0) {
             std::uintptr_t round = 0;
-            int found = memory.scanEntries(address, bytes / 8, &round);
+            int found = reader.Scan(address, bytes / 8, &round);
             if (found < 0) { // gone mid-scan: that round and the rest are no entry
                 return false;
             }
             if (found > 0) {
                 std::uint64_t left = (address + bytes - round) / 8;
-                *remembered = FirstPresentIn(memory, entries, round,
+                *remembered = FirstPresentIn(reader, entries, round,
                                              std::min<std::uint64_t>(left, kScanRoundEntries));
                 return true;
             }
         } else {
             // An entry that runs on into the next run of pages, or into none.
             std::uint64_t entry = 0;
-            if (!ReadWord(memory, address, sizeof entry, &entry)) {
+            if (!ReadWord(reader, address, sizeof entry, &entry)) {
                 return false;
             }
             if (entry != 0) {
@@ -110,6 +129,23 @@ bool ListHasPresentEntry(std::uintptr_t moduleBase, const GameMemory& memory,
         }
         address += bytes;
         remaining -= bytes;
+    }
+    return false;
+}
+
+bool ListHasPresentEntry(std::uintptr_t moduleBase, const GameMemory& memory,
+                         std::uint64_t* remembered) {
+    Reader reader{memory};
+    if (SearchList(reader, moduleBase, remembered)) {
+        return true;
+    }
+    // A read failed where the memory had said it could read: when what it
+    // said came from an earlier answer it kept, the search is made once more
+    // with fresh answers, so that the result is the one the memory as it is
+    // now gives.
+    if (reader.failed && memory.forgetRegions != nullptr && memory.forgetRegions()) {
+        Reader again{memory};
+        return SearchList(again, moduleBase, remembered);
     }
     return false;
 }

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstring>
 #include <thread>
+#include <utility>
 
 namespace {
 // A holder slot, a holder and a list, wherever the test puts them.
@@ -345,6 +346,37 @@ TEST(ListScan, APassRereadsOnlyTheEntryItFoundUntilThatOneGoes) {
     VirtualFree(list, 0, MEM_RELEASE);
     VirtualFree(moved, 0, MEM_RELEASE);
     EXPECT_FALSE(pass()); // the list itself freed
+}
+
+// The real memory keeps what the system said of a region for a while. When
+// that is old (the region ends sooner now), the read that fails makes the
+// search forget it and search again with fresh answers: the entry just before
+// the new end, in the round the failed scan left, is still found.
+TEST(ListScan, AReadThatFailsOnAnOldAnswerIsSearchedAgainWithFreshOnes) {
+    static bool old = true;
+    static int forgotten = 0;
+    const GameMemory remembering = {
+        [](std::uintptr_t address) -> std::uintptr_t {
+            return old ? 2 * 4096 : kGameMemory.readableBytes(address);
+        },
+        kGameMemory.loadWord, kGameMemory.scanEntries,
+        [] {
+            ++forgotten;
+            return std::exchange(old, false);
+        }};
+    std::uint64_t* list = Pages(2);
+    Protect(list + 512, PAGE_NOACCESS); // the old answer still says readable
+    list[505] = 1;                        // in the round of 504 to 519, before the hole
+    Game game;
+    game.Point(list + 8, 600); // rounds of sixteen from entry 8 on: 504 to 519 spans the hole
+    EXPECT_TRUE(ListHasPresentEntry(game.Base(), remembering, &game.remembered));
+    EXPECT_EQ(forgotten, 1);
+    EXPECT_EQ(game.remembered, 497u); // entry 505 of the page, 497 of the list
+    // With fresh answers nothing fails, and nothing is forgotten.
+    list[505] = 0;
+    EXPECT_FALSE(ListHasPresentEntry(game.Base(), remembering, &game.remembered));
+    EXPECT_EQ(forgotten, 1);
+    VirtualFree(list, 0, MEM_RELEASE);
 }
 
 TEST(WatcherPass, ArmingIsOneWayAndIdleFollowsEverySample) {

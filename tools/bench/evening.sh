@@ -3,7 +3,7 @@
 # due, its clock and sleeps run 100 times as fast: two game hours in 72 s. The
 # stand-in reports the process's committed memory, handles and threads every
 # 500 ms (50 game seconds); the log says when the monitor passed and trimmed.
-# Prints one line of figures and draws docs/bench-evening.png.
+# Prints one line of figures and draws docs/generated/bench-evening.png.
 
 evening_speed=100
 evening_report_ms=500
@@ -46,5 +46,5 @@ read -r _ mend hend tend < <(evening_at "$evening_hours")
 echo "- Evening, $evening_hours game hours at $evening_speed times speed: $(wc -l <"$QS_SCRATCH/evening-passes.txt")" \
   "monitor passes, $(wc -l <"$QS_SCRATCH/evening-trims.txt") trims; from 15 game minutes to the end," \
   "committed memory $m15 -> $mend MiB, handles $h15 -> $hend, threads $t15 -> $tend."
-gnuplot -e "data='$QS_SCRATCH'; out='docs/bench-evening.png'; label='$label'; hours=$evening_hours" \
+gnuplot -e "data='$QS_SCRATCH'; out='docs/generated/bench-evening.png'; label='$label'; hours=$evening_hours" \
   tools/bench/evening.gp

@@ -19,17 +19,18 @@
 # undecided and its time (QS_FRAME_CASE_S, 120 s) allows; the busy game
 # against the game alone, the case the plugin's promise rests on, may take
 # up to 240 s (QS_FRAME_BUSY_S): it lies nearest the line. All cases
-# together stop adding pairs at QS_FRAME_TOTAL_S (360 s), keeping the least
+# together stop adding pairs at QS_FRAME_TOTAL_S (420 s), keeping the least
 # pairs of the cases still to come, so that the bench stays near a quarter
 # of an hour. Writes
 # OUT/rows-TAG.md, OUT/verdicts-TAG.md, OUT/pairs-TAG.txt and the curves for
 # the picture.
 set -euo pipefail
 source "$(dirname "$0")/../../scripts/lib.sh" # the Wine's path
+source "$(dirname "$0")/stats.sh"
 game=$1 out=$2 tag=$3
 shift 3
 cases=("$@")
-[ ${#cases[@]} -gt 0 ] || cases=(main busy floor)
+[ ${#cases[@]} -gt 0 ] || cases=(main busy floor none)
 wine_name=$(${QS_WINE_ROOT:+chroot "$QS_WINE_ROOT"} "$QS_WINE" --version)
 # The game and the plugin in it run at a higher priority than the machine's
 # other processes (nice -10, where allowed), as the game in front of the
@@ -48,7 +49,7 @@ min_pairs=${QS_FRAME_PAIRS:-5}
 ((min_pairs >= 2)) || min_pairs=2 # an interval needs two pairs
 case_budget_s=${QS_FRAME_CASE_S:-120}
 busy_budget_s=${QS_FRAME_BUSY_S:-240}
-total_budget_s=${QS_FRAME_TOTAL_S:-360}
+total_budget_s=${QS_FRAME_TOTAL_S:-420}
 busy_threads=$(($(nproc) - 1))
 frame_units=$(run_game --calibrate-frame-us 3000 | sed -n 's/^frame-work-units: //p')
 
@@ -88,21 +89,6 @@ frame_stats() {
     { v[NR] = $1 / 1000; sum += v[NR] }
     function at(p) { i = int(p * NR); if (i < p * NR) i++; return v[i < 1 ? 1 : i] }
     END { printf "%.4f %.4f %.4f %.4f\n", at(0.5), at(0.99), at(0.999), sum / NR }'
-}
-
-# The geometric mean of the ratios given (one a line) and its 95 % interval,
-# from Student's t on their logarithms: "point low high". With five pairs a
-# bootstrap's percentiles would give too narrow an interval (it knows only the
-# spread it saw); t widens it for the few pairs there are.
-ratio_interval() {
-  awk '{ x[NR] = log($1); s += x[NR] }
-    END {
-      split("12.706 4.303 3.182 2.776 2.571 2.447 2.365 2.306 2.262 2.228 2.201 2.179 2.160 2.145 2.131 2.120 2.110 2.101 2.093 2.086", t, " ")
-      m = s / NR; v = 0
-      for (i = 1; i <= NR; i++) v += (x[i] - m)^2
-      h = NR < 2 ? 0 : (NR - 1 <= 20 ? t[NR - 1] : 2.0) * sqrt(v / (NR - 1) / NR)
-      printf "%.4f %.4f %.4f\n", exp(m), exp(m - h), exp(m + h)
-    }'
 }
 
 # A case's figure per pair, as "alone plugin" lines: $1 case, $2 kind (work,
@@ -251,6 +237,10 @@ for setting in "${cases[@]}"; do
   # The floor: three bare threads with the plugin's sleeps and a plain-load
   # scan of the list, the plugin's work done the plainest way.
   floor) frame_case floor "game busy on every core" "the same work done bare" --bare -- -- "${busy[@]}" ;;
+  # The list with no entry present, which no pass can make cheap: each one
+  # sweeps all of it, as the floor's plain loads do.
+  none) frame_case none "game busy on every core, no entry present" "the same work done bare" \
+    --bare -- -- "${busy[@]}" --no-entry-present ;;
   # What costs the frames: the whole plugin against the plugin with one of its
   # activities left out (scripts/bench.sh --shares). Without the scan: the
   # present entry first, so that each pass stops at once; without the

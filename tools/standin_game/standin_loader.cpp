@@ -124,6 +124,7 @@ HMODULE LoadPlugin(const StandinOptions& options) {
     InstallFaults(plugin, options.faults); // a refusal replaces what came before
     // These pass each call on to what came before.
     InstallPathLimit(plugin);
+    CountMemoryQueries(plugin);
     if (options.starveWorkersMs > 0) {
         InstallStarvation(plugin, options.starveWorkersMs);
     }

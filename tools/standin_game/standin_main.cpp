@@ -155,6 +155,7 @@ int wmain(int argc, wchar_t** argv) {
         ReportPathLimit();
     }
     ReportStarvation();
+    ReportMemoryQueries();
     std::fflush(stdout);
     if (options.exitNormally) {
         ExitProcess(0); // ends the plugin's threads, then runs every DLL's detach

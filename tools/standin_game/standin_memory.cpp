@@ -144,3 +144,23 @@ void SetListPresent(bool present) {
         listEntries[i] = present ? saved[i] : 0;
     }
 }
+
+static LONG memoryQueries = 0;
+static decltype(&VirtualQuery) nextVirtualQuery = nullptr;
+
+static SIZE_T WINAPI CountedVirtualQuery(LPCVOID address, PMEMORY_BASIC_INFORMATION info,
+                                         SIZE_T size) {
+    InterlockedIncrement(&memoryQueries);
+    return nextVirtualQuery(address, info, size);
+}
+
+void CountMemoryQueries(HMODULE plugin) {
+    nextVirtualQuery = reinterpret_cast<decltype(&VirtualQuery)>(const_cast<void*>(HookImport(
+        plugin, "kernel32.dll", "VirtualQuery", reinterpret_cast<const void*>(CountedVirtualQuery))));
+}
+
+void ReportMemoryQueries() {
+    if (nextVirtualQuery != nullptr) {
+        Report("virtual-queries: %ld", memoryQueries);
+    }
+}

@@ -14,3 +14,7 @@ void SetListPresent(bool present); // for toggling
 // the list's page is still guarded.
 void CountGuardPageFaults(HMODULE plugin);
 void ReportGuardPageFaults();
+// Counts the plugin's questions to the system about its memory (VirtualQuery),
+// which cost a pass more than its reads: "virtual-queries: N".
+void CountMemoryQueries(HMODULE plugin);
+void ReportMemoryQueries();

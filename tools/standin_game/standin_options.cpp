@@ -57,6 +57,8 @@ bool ParseStandinOptions(int argc, wchar_t** argv, StandinOptions* options, std:
             options->presentLast = true;
         } else if (name == L"--present-first") {
             options->presentFirst = true;
+        } else if (name == L"--no-entry-present") { // undoes the two above
+            options->presentLast = options->presentFirst = false;
         } else if (name == L"--fail-process-query") {
             options->faults.failProcessQuery = true;
         } else if (name == L"--entries-on-guard-page") {
