@@ -98,9 +98,11 @@ row "VELQPlugin_Load vs its work done bare (log reset, restyle and move, 3 threa
 # of the pairs' ratios with its 95 % interval.
 idle_pairs=${QS_IDLE_PAIRS:-5}
 idle_pair() {
-  local args=(--entries 0,1 --run-ms 14000) plugin bare
+  local args=(--entries 0,1 --run-ms 14000) plugin bare games=()
   run_game "${args[@]}" >/dev/null &
+  games+=($!)
   run_game "${args[@]}" --bare >/dev/null &
+  games+=($!)
   sleep 4
   plugin=$(pgrep -f "Duskhaven.exe ${args[*]}\$" | head -n 1)
   bare=$(pgrep -f "Duskhaven.exe ${args[*]} --bare" | head -n 1)
@@ -113,7 +115,7 @@ idle_pair() {
   plugin_start=$(threads_ns "$plugin") bare_start=$(threads_ns "$bare")
   sleep 8
   echo "$(($(threads_ns "$plugin") - plugin_start)) $(($(threads_ns "$bare") - bare_start))"
-  wait
+  wait "${games[@]}" # not a bare wait: the table's tee is a child of this shell too
 }
 for i in $(seq "$idle_pairs"); do idle_pair; done >"$QS_SCRATCH/idle.txt"
 read -r idle_point idle_low idle_high < <(awk '{ print $1 / $2 }' "$QS_SCRATCH/idle.txt" | ratio_interval)
@@ -162,6 +164,11 @@ gnuplot -e "data='$QS_SCRATCH'; out='docs/generated/bench-frames.png'; label='$l
   -e "late=$(awk 'BEGIN { print 1000 / 120 }')" tools/bench/frames.gp
 
 exec >&3 3>&-
-wait "$tee_pid"
+# A Wine process started meanwhile may hold the pipe open, so tee is given
+# a moment to write what it has, not waited for.
+for _ in $(seq 50); do
+  kill -0 "$tee_pid" 2>/dev/null || break
+  sleep 0.1
+done
 mkdir -p docs/generated
 cp "$QS_SCRATCH/bench.md" docs/generated/bench.md
