@@ -10,6 +10,7 @@ packages=(
   cmake ninja-build g++ libgtest-dev googletest clang-format
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 clang-16 lld-16 llvm-16
   wine wine64 fonts-wine xvfb xauth x11-utils imagemagick zip unzip debootstrap tzdata gnuplot-nox
+  python3
 )
 
 missing=()
