@@ -96,7 +96,7 @@ row "VELQPlugin_Load vs its work done bare (log reset, restyle and move, 3 threa
 # Wine's own thread times tick in 10 ms), all threads but the main one, over
 # 8 s from 4 s after the start. The row: the medians, and the geometric mean
 # of the pairs' ratios with its 95 % interval.
-idle_pairs=${QS_IDLE_PAIRS:-5}
+idle_pairs=${QS_IDLE_PAIRS:-7}
 idle_pair() {
   local args=(--entries 0,1 --run-ms 14000) plugin bare games=()
   run_game "${args[@]}" >/dev/null &
