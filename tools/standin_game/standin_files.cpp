@@ -59,9 +59,9 @@ static HANDLE WINAPI PluginCreateFile(LPCWSTR path, DWORD access, DWORD share,
 // The file behind a handle the plugin writes to, asked of the system, so no
 // table of the plugin's handles is kept.
 static bool IsOpenSettingsFile(HANDLE file) {
-    wchar_t path[MAX_PATH * 2] = {};
-    DWORD length = GetFinalPathNameByHandleW(file, path, MAX_PATH * 2, FILE_NAME_NORMALIZED);
-    return length > 0 && length < MAX_PATH * 2 && IsSettingsFile(path);
+    static thread_local wchar_t path[32768]; // the longest path the system gives
+    DWORD length = GetFinalPathNameByHandleW(file, path, 32768, FILE_NAME_NORMALIZED);
+    return length > 0 && length < 32768 && IsSettingsFile(path);
 }
 
 static BOOL WINAPI PluginWriteFile(HANDLE file, LPCVOID data, DWORD size, LPDWORD written,
