@@ -49,7 +49,7 @@ else
   echo "Wine 10 is missing (scripts/setup.sh makes it, as root): ran under Wine 8 only"
 fi
 
-label="commit $(git rev-parse --short HEAD 2>/dev/null || echo unknown)"
+label="commit $(git rev-parse --short HEAD 2>/dev/null || echo unknown) (src/ tree $(git rev-parse --short HEAD:src 2>/dev/null || echo unknown))"
 [ -z "$(git status --porcelain --untracked-files=no -- . ':!docs/generated' 2>/dev/null)" ] ||
   label="$label+dirty"
 mkdir -p docs/generated

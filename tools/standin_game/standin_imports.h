@@ -9,5 +9,12 @@
 // entry pointed at before (the system's function, or an earlier stand-in's,
 // for a replacement that passes calls on), nullptr when it has no such import.
 const void* HookImport(HMODULE plugin, const char* dll, const char* name, const void* replacement);
-// The same, reporting an import the plugin does not have.
+// HookImport for a replacement that passes calls on: returns, typed, what
+// the import pointed at before (nullptr when the plugin has no such import).
+template <typename Function>
+Function ChainImport(HMODULE plugin, const char* dll, const char* name, Function replacement) {
+    return reinterpret_cast<Function>(const_cast<void*>(
+        HookImport(plugin, dll, name, reinterpret_cast<const void*>(replacement))));
+}
+// The same as HookImport, reporting an import the plugin does not have.
 void HookImportOrReport(HMODULE plugin, const char* dll, const char* name, const void* replacement);

@@ -155,8 +155,7 @@ static SIZE_T WINAPI CountedVirtualQuery(LPCVOID address, PMEMORY_BASIC_INFORMAT
 }
 
 void CountMemoryQueries(HMODULE plugin) {
-    nextVirtualQuery = reinterpret_cast<decltype(&VirtualQuery)>(const_cast<void*>(HookImport(
-        plugin, "kernel32.dll", "VirtualQuery", reinterpret_cast<const void*>(CountedVirtualQuery))));
+    nextVirtualQuery = ChainImport(plugin, "kernel32.dll", "VirtualQuery", &CountedVirtualQuery);
 }
 
 void ReportMemoryQueries() {

@@ -111,29 +111,22 @@ static int __cdecl LimitedMakeDir(const wchar_t* path) {
     return TooLongForRuntime(path, kMaxFolderPath) ? -1 : nextMakeDir(path);
 }
 
-// Points the import at limited and keeps where it pointed in *next; an
-// import the plugin does not have is left alone.
-template <typename Function>
-static void Limit(HMODULE plugin, const char* dll, const char* name, Function limited,
-                  Function* next) {
-    *next = reinterpret_cast<Function>(
-        const_cast<void*>(HookImport(plugin, dll, name, reinterpret_cast<const void*>(limited))));
-}
-
+// An import the plugin does not have is left alone.
 void InstallPathLimit(HMODULE plugin) {
-    Limit(plugin, "kernel32.dll", "CreateFileW", &LimitedCreateFile, &nextCreateFile);
-    Limit(plugin, "kernel32.dll", "MoveFileExW", &LimitedMoveFile, &nextMoveFile);
-    Limit(plugin, "kernel32.dll", "DeleteFileW", &LimitedDeleteFile, &nextDeleteFile);
-    Limit(plugin, "kernel32.dll", "CreateDirectoryW", &LimitedCreateDirectory,
-          &nextCreateDirectory);
-    Limit(plugin, "kernel32.dll", "GetFileAttributesW", &LimitedGetFileAttributes,
-          &nextGetFileAttributes);
-    Limit(plugin, "kernel32.dll", "FindFirstFileW", &LimitedFindFirstFile, &nextFindFirstFile);
+    nextCreateFile = ChainImport(plugin, "kernel32.dll", "CreateFileW", &LimitedCreateFile);
+    nextMoveFile = ChainImport(plugin, "kernel32.dll", "MoveFileExW", &LimitedMoveFile);
+    nextDeleteFile = ChainImport(plugin, "kernel32.dll", "DeleteFileW", &LimitedDeleteFile);
+    nextCreateDirectory =
+        ChainImport(plugin, "kernel32.dll", "CreateDirectoryW", &LimitedCreateDirectory);
+    nextGetFileAttributes =
+        ChainImport(plugin, "kernel32.dll", "GetFileAttributesW", &LimitedGetFileAttributes);
+    nextFindFirstFile =
+        ChainImport(plugin, "kernel32.dll", "FindFirstFileW", &LimitedFindFirstFile);
     // The C runtime's, which a build of the plugin may reach files through.
-    Limit(plugin, "msvcrt.dll", "_wfsopen", &LimitedOpenStream, &nextOpenStream);
-    Limit(plugin, "msvcrt.dll", "_wopen", &LimitedOpen, &nextOpen);
-    Limit(plugin, "msvcrt.dll", "_wstat64", &LimitedStat, &nextStat);
-    Limit(plugin, "msvcrt.dll", "_wmkdir", &LimitedMakeDir, &nextMakeDir);
+    nextOpenStream = ChainImport(plugin, "msvcrt.dll", "_wfsopen", &LimitedOpenStream);
+    nextOpen = ChainImport(plugin, "msvcrt.dll", "_wopen", &LimitedOpen);
+    nextStat = ChainImport(plugin, "msvcrt.dll", "_wstat64", &LimitedStat);
+    nextMakeDir = ChainImport(plugin, "msvcrt.dll", "_wmkdir", &LimitedMakeDir);
 }
 
 void ReportPathLimit() {

@@ -1,7 +1,6 @@
 #include "standin_starvation.h"
 
 #include <cwchar>
-#include <type_traits>
 
 #include "standin_imports.h"
 #include "standin_report.h"
@@ -99,10 +98,7 @@ void InstallStarvation(HMODULE plugin, int told) {
     loaderThread = GetCurrentThreadId();
     workerHoldsLog = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     auto hook = [plugin](const char* name, auto replacement, auto* next) {
-        const void* previous =
-            HookImport(plugin, "kernel32.dll", name, reinterpret_cast<const void*>(replacement));
-        *next =
-            reinterpret_cast<std::remove_pointer_t<decltype(next)>>(const_cast<void*>(previous));
+        *next = ChainImport(plugin, "kernel32.dll", name, replacement);
         if (*next == nullptr) {
             Report("faults: the plugin does not import %s", name);
         }
