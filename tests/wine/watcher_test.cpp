@@ -355,18 +355,17 @@ TEST(ListScan, APassRereadsOnlyTheEntryItFoundUntilThatOneGoes) {
 TEST(ListScan, AReadThatFailsOnAnOldAnswerIsSearchedAgainWithFreshOnes) {
     static bool old = true;
     static int forgotten = 0;
-    const GameMemory remembering = {
-        [](std::uintptr_t address) -> std::uintptr_t {
-            return old ? 2 * 4096 : kGameMemory.readableBytes(address);
-        },
-        kGameMemory.loadWord, kGameMemory.scanEntries,
-        [] {
-            ++forgotten;
-            return std::exchange(old, false);
-        }};
+    const GameMemory remembering = {[](std::uintptr_t address) -> std::uintptr_t {
+                                        return old ? 2 * 4096 : kGameMemory.readableBytes(address);
+                                    },
+                                    kGameMemory.loadWord, kGameMemory.scanEntries,
+                                    [] {
+                                        ++forgotten;
+                                        return std::exchange(old, false);
+                                    }};
     std::uint64_t* list = Pages(2);
     Protect(list + 512, PAGE_NOACCESS); // the old answer still says readable
-    list[505] = 1;                        // in the round of 504 to 519, before the hole
+    list[505] = 1;                      // in the round of 504 to 519, before the hole
     Game game;
     game.Point(list + 8, 600); // rounds of sixteen from entry 8 on: 504 to 519 spans the hole
     EXPECT_TRUE(ListHasPresentEntry(game.Base(), remembering, &game.remembered));

@@ -5,6 +5,7 @@
 #include <shlobj.h>
 
 #include <fstream>
+#include <cstring>
 #include <regex>
 #include <sstream>
 
@@ -125,46 +126,23 @@ std::string GameRun::Value(const std::string& key) const {
     return values.empty() ? "(missing)" : values.front();
 }
 
+std::string WithoutFigures(const std::string& message) {
+    if (message.starts_with("[MM] Process WS:")) {
+        return "[MM] Process WS:… MB PF:… MB";
+    }
+    return message.starts_with("[QS] CPU worker active: ") ? "[QS] CPU worker active: …" : message;
+}
+
+std::vector<long long> WrittenUs(const GameRun& run) {
+    std::vector<long long> written;
+    for (const std::string& value : run.Values("stamp")) {
+        written.push_back(std::atoll(value.c_str() + std::strlen("at-us=")));
+    }
+    return written;
+}
+
 static std::wstring GameOutputFile() {
     return (fs::temp_directory_path() / L"qs-game-output.txt").wstring();
-}
-
-// Waits, at most 20 seconds, for the game that runs now to report its load.
-static void WaitForLoad() {
-    for (ULONGLONG end = GetTickCount64() + 20000; GetTickCount64() < end;) {
-        if (ReadBytes(GameOutputFile()).find("\nload: ") != std::string::npos) {
-            return;
-        }
-        Sleep(20);
-    }
-    ADD_FAILURE() << "the game did not report its load within 20 s";
-}
-
-std::thread ReleaseOnceLoaded(HANDLE file) {
-    WriteBytes(GameOutputFile(), ""); // not the load of the game before
-    return std::thread([file] {
-        WaitForLoad();
-        Sleep(300); // the plugin's first lines are lost meanwhile
-        CloseHandle(file);
-    });
-}
-
-std::thread HoldAfterLoad(const std::wstring& path, HANDLE viewer, DWORD fromMs, DWORD forMs) {
-    WriteBytes(GameOutputFile(), "");
-    return std::thread([=] {
-        WaitForLoad();
-        Sleep(fromMs);
-        CloseHandle(viewer);
-        // The plugin may be writing a line at that very moment: try again.
-        HANDLE holder = INVALID_HANDLE_VALUE;
-        for (int tries = 0; tries < 100 && holder == INVALID_HANDLE_VALUE; ++tries) {
-            holder = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-            Sleep(holder == INVALID_HANDLE_VALUE ? 10 : 0);
-        }
-        EXPECT_NE(holder, INVALID_HANDLE_VALUE) << "the log could not be taken";
-        Sleep(forMs);
-        CloseHandle(holder);
-    });
 }
 
 GameRun RunGame(const std::wstring& folder, const std::wstring& arguments, const char* expectLoad,

@@ -38,6 +38,10 @@ inline std::size_t Count(const std::vector<std::string>& lines, const std::strin
     return Matching(lines, prefix).size();
 }
 
+// A message of the log with the system's figures taken out (the memory
+// monitor's process figures, the worker's total): what two runs share.
+std::string WithoutFigures(const std::string& message);
+
 // Points Documents elsewhere, for this process and the games it starts.
 struct DocumentsRedirect {
     explicit DocumentsRedirect(const std::wstring& folder);
@@ -52,6 +56,10 @@ struct GameRun {
     int Number(const std::string& key) const { return std::atoi(Value(key).c_str()); }
 };
 
+// With --report-stamps: when each line of the log was written, in
+// microseconds on the plugin's clock, in the log's order.
+std::vector<long long> WrittenUs(const GameRun& run);
+
 // Runs the stand-in game in folder and waits for it, at most timeoutMs. The
 // test fails when the game did not end by itself in time, ended with another
 // exit code than 0, or its load answered otherwise than expectLoad.
@@ -59,14 +67,6 @@ GameRun RunGame(const std::wstring& folder, const std::wstring& arguments,
                 const char* expectLoad = "1", DWORD timeoutMs = 30000);
 
 inline const std::string kDefaultIni = "[Settings]\r\nIter=10000\r\nSleep=5\r\nOverlayBatch=1\r\n";
-
-// Closes file once the game that runs now has reported its load, as a program
-// that held a file of the plugin's lets go of it mid-run.
-std::thread ReleaseOnceLoaded(HANDLE file);
-// From fromMs after the game that runs now reported its load, holds the file
-// at path for forMs sharing nothing, as a program that locks the log for a
-// while does; viewer, a handle of the test's own on it, is closed first.
-std::thread HoldAfterLoad(const std::wstring& path, HANDLE viewer, DWORD fromMs, DWORD forMs);
 
 // Each test starts with no log and a fresh game folder.
 class GameTest : public ::testing::Test {

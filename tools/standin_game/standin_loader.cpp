@@ -12,6 +12,7 @@
 #include "standin_path_limit.h"
 #include "standin_report.h"
 #include "standin_starvation.h"
+#include "standin_threads.h"
 #include "standin_trims.h"
 #include "standin_windows_rules.h"
 
@@ -122,6 +123,7 @@ HMODULE LoadPlugin(const StandinOptions& options) {
     InstallWindowsRules(plugin, options.postQuota);
     InstallFileFaults(plugin, options.files);
     InstallFaults(plugin, options.faults); // a refusal replaces what came before
+    RecordPluginThreads(plugin);           // the threads the system did make
     // These pass each call on to what came before.
     InstallPathLimit(plugin);
     CountMemoryQueries(plugin);
@@ -139,7 +141,7 @@ HMODULE LoadPlugin(const StandinOptions& options) {
     bool accepted = load(options.hostIsNull ? nullptr : &host);
     long long loadUs = MicrosecondsSince(start);
     SYSTEMTIME local;
-    GetLocalTime(&local);
+    PluginLocalTime(&local);
     Report("load: %d", accepted ? 1 : 0);
     Report("load-us: %lld", loadUs);
     Report("load-local-time: %04u-%02u-%02u %02u:%02u:%02u", local.wYear, local.wMonth, local.wDay,

@@ -9,72 +9,18 @@
 
 #include "standin_clock.h"
 #include "standin_files.h"
-#include "standin_frames.h"
+#include "standin_holder.h"
 #include "standin_loader.h"
 #include "standin_memory.h"
 #include "standin_options.h"
 #include "standin_path_limit.h"
+#include "standin_play.h"
 #include "standin_report.h"
 #include "standin_starvation.h"
 #include "standin_survey.h"
+#include "standin_virtual_clock.h"
 #include "standin_window.h"
 #include "standin_windows_rules.h"
-
-static void PumpMessages() {
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
-    }
-}
-
-// Runs the game's main loop for runMs after the load, doing the scheduled
-// things a test asked for.
-static void PumpFor(int ms) {
-    for (ULONGLONG end = GetTickCount64() + ms; GetTickCount64() < end;) {
-        PumpMessages();
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
-    }
-}
-
-static void RunGame(const StandinOptions& options, HMODULE plugin) {
-    auto arm =
-        reinterpret_cast<void (*)()>(plugin ? GetProcAddress(plugin, "VELQPlugin_Arm") : nullptr);
-    ULONGLONG start = GetTickCount64(), nextToggle = options.toggleMs, nextReport = 0;
-    bool armed = false, present = true;
-    if (options.frames.workUnits > 0) {
-        StartFrames(options.frames);
-    }
-    for (;;) {
-        PumpMessages();
-        ULONGLONG now = GetTickCount64() - start;
-        if (now >= static_cast<ULONGLONG>(options.runMs)) {
-            break;
-        }
-        if (!armed && options.armAfterMs >= 0 && now >= ULONGLONG(options.armAfterMs)) {
-            armed = true;
-            Report(arm ? "arm: called" : "arm: no export");
-            if (arm) {
-                arm();
-            }
-        }
-        if (options.toggleMs > 0 && now >= nextToggle) {
-            present = !present;
-            SetListPresent(present);
-            nextToggle += options.toggleMs;
-        }
-        if (options.reportEveryMs > 0 && now >= nextReport) {
-            ReportProcess();
-            nextReport += options.reportEveryMs;
-        }
-        if (options.frames.workUnits > 0) {
-            RunFrame();
-        } else {
-            MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
-        }
-    }
-    ReportFrames();
-}
 
 // Many games make their window on the main thread and hand the plugins to a
 // loader thread; the main thread then waits for it, taking messages or not.
@@ -123,6 +69,12 @@ int wmain(int argc, wchar_t** argv) {
         PumpFor(options.waitBeforeLoadMs);
     }
     Report("threads-before: %d", CountOwnThreads());
+    if (options.clock.virtualTime) {
+        GameKeepsTime(); // from before the load, so that nothing moves while the plugin loads
+    }
+    if (!options.holdFile.empty() && options.holdFromMs < 0) {
+        HoldFile(options.holdFile, true);
+    }
     HMODULE plugin =
         options.loaderThread.empty() ? LoadPlugin(options) : LoadFromLoaderThread(options);
     Sleep(static_cast<DWORD>(options.busyAfterLoadMs)); // a loading screen, say
@@ -156,6 +108,7 @@ int wmain(int argc, wchar_t** argv) {
     }
     ReportStarvation();
     ReportMemoryQueries();
+    ReportVirtualClock();
     std::fflush(stdout);
     if (options.exitNormally) {
         ExitProcess(0); // ends the plugin's threads, then runs every DLL's detach

@@ -49,6 +49,10 @@ bool ParseStandinOptions(int argc, wchar_t** argv, StandinOptions* options, std:
         bool ok = true;
         if (name == L"--window") {
             options->window = true;
+        } else if (name == L"--virtual-clock") {
+            options->clock.virtualTime = true;
+        } else if (name == L"--report-stamps") {
+            options->clock.reportStamps = options->clock.virtualTime = true;
         } else if (name == L"--exit-normally") {
             options->exitNormally = true;
         } else if (name == L"--bare") {
@@ -164,11 +168,24 @@ bool ParseStandinOptions(int argc, wchar_t** argv, StandinOptions* options, std:
             options->faults.freeBytes = text == L"fail" ? -1 : options->faults.freeBytes;
         } else if (name == L"--tick-start") {
             ok = ParseNumber(text, &options->clock.tickStart);
-        } else if (name == L"--tick-speed") {
-            ok = ParseNumber(text, &options->clock.tickSpeed) && options->clock.tickSpeed >= 1;
         } else if (name == L"--game-speed") { // the plugin's clock and its sleeps
-            ok = ParseNumber(text, &number) && number >= 1;
-            options->clock.tickSpeed = options->clock.sleepSpeed = number;
+            ok = ParseNumber(text, &options->clock.speed) && options->clock.speed >= 1;
+        } else if (name == L"--timer-tick-us") {
+            ok = ParseNumber(text, &options->clock.timerTickUs) && options->clock.timerTickUs > 0;
+            options->clock.virtualTime = true;
+        } else if (name == L"--local-start") { // 2026-12-24T18:00:00
+            SYSTEMTIME& start = options->clock.localStart;
+            ok = std::swscanf(text.c_str(), L"%hu-%hu-%huT%hu:%hu:%hu", &start.wYear, &start.wMonth,
+                              &start.wDay, &start.wHour, &start.wMinute, &start.wSecond) == 6;
+            options->clock.localStartSet = options->clock.virtualTime = true;
+        } else if (name == L"--hold-file") {
+            options->holdFile = text;
+        } else if (name == L"--hold-ms") { // from,to; from -1: before the load
+            ok = ParseList(text, &list) && list.size() == 2 && list[0] >= -1 && list[1] >= 0;
+            if (ok) {
+                options->holdFromMs = list[0];
+                options->holdToMs = list[1];
+            }
         } else if (name == L"--report-every-ms") {
             ok = ParseNumber(text, &number);
             options->reportEveryMs = int(number);

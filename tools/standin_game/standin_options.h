@@ -45,9 +45,13 @@ struct StandinOptions {
     bool postQuota = false;  // the plugin's posts meet a full queue (standin_windows_rules.h)
     int starveWorkersMs = 0; // its threads below normal wait for a core (standin_starvation.h)
     bool freeAfterLoad = false; // FreeLibrary right after an accepted load, as some loaders do
-    Faults faults;              // what the plugin's calls to the system answer (standin_faults.h)
-    ClockOptions clock;         // its clock and sleeps (standin_clock.h)
-    FileOptions files;          // its file calls (standin_files.h)
+    // A program holds this file from holdFromMs to holdToMs on the plugin's
+    // clock (from before the load when holdFromMs is -1) (standin_holder.h).
+    std::wstring holdFile;
+    long long holdFromMs = -1, holdToMs = -1;
+    Faults faults;      // what the plugin's calls to the system answer (standin_faults.h)
+    ClockOptions clock; // its clock and sleeps (standin_clock.h)
+    FileOptions files;  // its file calls (standin_files.h)
     // Benchmarks: a list of this many empty entries in place of entries, with
     // the last one present when presentLast, the first when presentFirst; the
     // render loop; the calibration of its work (print the work units that

@@ -14,6 +14,7 @@
 // plugin's lock while such a thread can run, it first waits, at most three
 // holds, until one of them is held back opening the log, the lock in its
 // hands.
+// Needs RecordPluginThreads (standin_threads.h) on the plugin.
 void InstallStarvation(HMODULE plugin, int holdMs);
 // "starved: held=N loader-waited=0|1".
 void ReportStarvation();

@@ -75,3 +75,11 @@ void ChangeWindowAfterLoad(const StandinOptions& options, HWND& window) {
         window = nullptr;
     }
 }
+
+void PumpMessages() {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+}

@@ -11,3 +11,5 @@ HWND CreateGameWindow(const StandinOptions& options);
 std::string DescribeWindow(HWND window);
 // The game's own change right after the load; a destroyed window becomes null.
 void ChangeWindowAfterLoad(const StandinOptions& options, HWND& window);
+// Takes every message the game's thread has waiting.
+void PumpMessages();

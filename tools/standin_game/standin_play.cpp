@@ -1,0 +1,93 @@
+#include "standin_play.h"
+
+#include <algorithm>
+
+#include "standin_clock.h"
+#include "standin_frames.h"
+#include "standin_holder.h"
+#include "standin_memory.h"
+#include "standin_report.h"
+#include "standin_survey.h"
+#include "standin_virtual_clock.h"
+#include "standin_window.h"
+
+constexpr ULONGLONG kNever = ~0ull;
+
+void PumpFor(int ms) {
+    for (ULONGLONG end = GetTickCount64() + ms; GetTickCount64() < end;) {
+        PumpMessages();
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+    }
+}
+
+static ULONGLONG GameNowMs() {
+    return VirtualClockRuns() ? VirtualNowUs() / 1000 : GetTickCount64();
+}
+
+// The moments of the game's doings, in ms from the start of the run.
+struct Schedule {
+    ULONGLONG end, arm, toggle, report, hold, letGo;
+    ULONGLONG Next() const { return std::min({end, arm, toggle, report, hold, letGo}); }
+};
+
+void RunGame(const StandinOptions& options, HMODULE plugin) {
+    auto arm =
+        reinterpret_cast<void (*)()>(plugin ? GetProcAddress(plugin, "VELQPlugin_Arm") : nullptr);
+    const bool onTheClock = VirtualClockRuns();
+    if (onTheClock) {
+        // The plugin's threads take their first steps at the load's moment
+        // before the game does anything at it.
+        GameWaitsUntil(GameNowMs());
+    }
+    const ULONGLONG start = GameNowMs();
+    auto at = [](long long ms) { return ms >= 0 ? ULONGLONG(ms) : kNever; };
+    Schedule due = {ULONGLONG(std::max(options.runMs, 0)),
+                    at(options.armAfterMs),
+                    options.toggleMs > 0 ? ULONGLONG(options.toggleMs) : kNever,
+                    options.reportEveryMs > 0 ? 0 : kNever,
+                    options.holdFile.empty() ? kNever : at(options.holdFromMs),
+                    options.holdFile.empty() ? kNever : at(options.holdToMs)};
+    bool present = true;
+    if (options.frames.workUnits > 0) {
+        StartFrames(options.frames);
+    }
+    for (;;) {
+        PumpMessages();
+        ULONGLONG now = GameNowMs() - start;
+        if (now >= due.end) {
+            break;
+        }
+        if (now >= due.arm) {
+            due.arm = kNever;
+            Report(arm ? "arm: called" : "arm: no export");
+            if (arm) {
+                arm();
+            }
+        }
+        if (now >= due.toggle) {
+            present = !present;
+            SetListPresent(present);
+            due.toggle += options.toggleMs;
+        }
+        if (now >= due.report) {
+            ReportProcess();
+            due.report += options.reportEveryMs;
+        }
+        if (now >= due.hold) {
+            due.hold = kNever;
+            HoldFile(options.holdFile, false);
+        }
+        if (now >= due.letGo) {
+            due.letGo = kNever;
+            LetGoOfFile();
+        }
+        if (options.frames.workUnits > 0) {
+            RunFrame();
+        } else if (onTheClock) {
+            GameWaitsUntil(start + due.Next());
+        } else {
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+        }
+    }
+    ReportFrames();
+}
