@@ -58,11 +58,12 @@ cp "$bin/Quellstone.dll" "$root$plugins/"
 dd if=/dev/zero of="$root$plugins/filler" bs=4k 2>/dev/null || true
 [ "$(df --output=avail -B1 "$root$plugins" | tail -n 1 | tr -d ' ')" = 0 ] || fail "the drive has room"
 
-# Starts the game in the background for ms milliseconds; its output goes
-# straight to a file, so that its load can be seen while it runs.
+# Starts the game in the background with these options, on the stand-in's
+# clock; its output goes straight to a file, so that its load can be seen
+# while it runs.
 run_game() {
   timeout 40 "${in_root[@]}" /bin/sh -c 'cd "$1" && shift && exec "$@"' sh \
-    "$work/game" "$QS_WINE" "$work/game/Duskhaven.exe" --run-ms "$1" >"$work/out" 2>&1 &
+    "$work/game" "$QS_WINE" "$work/game/Duskhaven.exe" --virtual-clock "$@" >"$work/out" 2>&1 &
   game_pid=$!
 }
 # Waits for the game to end by itself and checks that the plugin loaded.
@@ -70,12 +71,17 @@ game_ended() {
   wait "$game_pid" || fail "the game did not end by itself: $(cat "$work/out")"
   grep -qx 'load: 1' <(tr -d '\r' <"$work/out") || fail "the plugin did not load: $(cat "$work/out")"
 }
+# The path the game sees of a file below the prefix's drive C.
+winepath_of() {
+  local inside=${1#"$root$WINEPREFIX/drive_c"}
+  printf 'C:%s' "${inside//\//\\}"
+}
 messages() { tr -d '\r' <"$log" | sed 's/^\[[^]]*\] //'; }
 
 # One start of the game; prints its settings report line.
 start() {
   rm -rf "$documents/My Games"
-  run_game 300
+  run_game
   game_ended
   messages | grep -a ' INI: ' || fail "no settings line in the log"
 }
@@ -94,11 +100,12 @@ cmp -s "$root$plugins/Quellstone.ini" \
   fail "the file made with room is not the default file"
 
 # The log's folder fills up: the load's lines are lost; room comes back once
-# the load has returned, and the monitor's first pass, 5 seconds in, is logged.
+# the load has returned (the game's run waits for it), and the monitor's
+# first pass, 5 seconds in, is logged.
 mkdir -p "$logs"
 mount -t tmpfs -o size=1m quellstone-full-log "$logs"
 dd if=/dev/zero of="$logs/filler" bs=4k 2>/dev/null || true
-run_game 6500
+run_game --run-ms 6000 --wait-for-gone "$(winepath_of "$logs/filler")"
 for _ in $(seq 300); do
   ! grep -q '^load: ' "$work/out" || break
   sleep 0.1

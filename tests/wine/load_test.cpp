@@ -46,8 +46,7 @@ TEST_F(Load, DeclinedHostsGetTheErrorBoxAndNothingElse) {
     // The sub-build differs: the old log stays as it was. Then no host at
     // all, and no log folder yet: none is made.
     for (const wchar_t* host : {L"0x00020121", L"null"}) {
-        GameRun run =
-            RunGame(game, L"--window --run-ms 300 --host-version " + std::wstring(host), "0");
+        GameRun run = RunGame(game, L"--window --host-version " + std::wstring(host), "0");
         SCOPED_TRACE(run.output);
         EXPECT_EQ(run.Value("box-call"),
                   "owner=0000000000000000 type=0x10 caption=\"Incompatible VELQ\" "
@@ -95,8 +94,9 @@ TEST_F(Load, FirstAndSecondStartInDeepFoldersOutsideTheAnsiCodePage) {
     // A framed window with bits that must survive: WS_VISIBLE, WS_CLIPSIBLINGS
     // (which the system adds anyway), WS_CLIPCHILDREN, WS_EX_APPWINDOW,
     // WS_EX_ACCEPTFILES. The list has an entry, but nobody arms the worker.
-    GameRun run = RunGame(game, plugin + L"--window --style 0x16CF0000 --exstyle 0x00060311 "
-                                         L"--rect 300,200,800,600 --entries 5 --run-ms 1500");
+    GameRun run =
+        RunGame(game, plugin + L"--window --style 0x16CF0000 --exstyle 0x00060311 "
+                               L"--rect 300,200,800,600 --entries 5 --virtual-clock --run-ms 1500");
     SCOPED_TRACE(run.output);
     EXPECT_EQ(run.Value("window-before"),
               "style=0x16CF0000 exstyle=0x00060311 rect=300,200,1100,800");
@@ -122,7 +122,7 @@ TEST_F(Load, FirstAndSecondStartInDeepFoldersOutsideTheAnsiCodePage) {
     // The next start reads the file; a frameless window away from the origin
     // (a second monitor) keeps its styles and moves.
     run = RunGame(game, plugin + L"--window --style 0x94000000 --exstyle 0 --rect -700,150,640,480 "
-                                 L"--run-ms 400");
+                                 L"--virtual-clock");
     EXPECT_EQ(run.Value("window-after"), "style=0x94000000 exstyle=0x00000000 rect=0,0,640,480");
     log = LogMessages();
     EXPECT_EQ(Count(log, "[QS] INI loaded: Iter=10000, Sleep=5, Overlay=1"), 1u);
@@ -144,11 +144,13 @@ TEST_F(Load, AWindowOnAnotherThreadIsChangedFromWhatTheGameMadeOfItMeanwhile) {
     // loading screen), then enables its window, which it kept disabled while
     // loading, and makes it larger, before it takes its next message. Both
     // survive, and the plugin runs on: the change is made after the free,
-    // and the armed worker passes.
+    // and the armed worker passes. (The loading screen is real time, longer
+    // than the load waits for the window; the run after it is on the
+    // stand-in's clock.)
     GameRun run = RunGame(game, L"--window --style 0x1CCF0000 --loader-thread waits "
                                 L"--free-after-load --arm-after-ms 0 --entries 1 "
                                 L"--busy-after-load-ms 1500 --style-after-load 0x14CF0000 "
-                                L"--rect-after-load 50,40,800,600 --run-ms 1500");
+                                L"--rect-after-load 50,40,800,600 --virtual-clock --run-ms 1500");
     SCOPED_TRACE(run.output);
     EXPECT_EQ(run.Value("freed"), "1 mapped=1");
     EXPECT_LT(run.Number("load-us"), 3000000) << "the load waited for the window's thread";
@@ -164,7 +166,7 @@ TEST_F(Load, AWindowOnAnotherThreadIsChangedFromWhatTheGameMadeOfItMeanwhile) {
     // A window that the game destroys before it takes a message again gets no
     // change and no line, the game goes on, and nothing of the plugin's is
     // left waiting for it: only the three workers remain.
-    run = RunGame(game, L"--window --loader-thread waits --destroy-after-load --run-ms 1000");
+    run = RunGame(game, L"--window --loader-thread waits --destroy-after-load --virtual-clock");
     EXPECT_EQ(run.Value("window-destroyed"), "1");
     EXPECT_EQ(run.Number("threads-after"), run.Number("threads-before") + 3);
     log = LogMessages();
@@ -173,7 +175,7 @@ TEST_F(Load, AWindowOnAnotherThreadIsChangedFromWhatTheGameMadeOfItMeanwhile) {
 
     // The system refuses the hook that carries the change: the window stays
     // as the game made it, with no line, and the game goes on.
-    run = RunGame(game, L"--window --loader-thread waits --fail-hook --run-ms 300");
+    run = RunGame(game, L"--window --loader-thread waits --fail-hook --virtual-clock");
     EXPECT_EQ(run.Value("window-end"), run.Value("window-before"));
     log = LogMessages();
     EXPECT_EQ(Count(log, "[QS] Borderless applied."), 0u);
@@ -186,7 +188,7 @@ TEST_F(Load, AWindowOnAnotherThreadIsChangedFromWhatTheGameMadeOfItMeanwhile) {
     // before its wait ran out, the change was made within it, so its line
     // comes first. (On a machine so busy that the wait ran out, it comes
     // later, once.)
-    run = RunGame(game, L"--window --loader-thread pumps --slow-file-opens-ms 300 --run-ms 300");
+    run = RunGame(game, L"--window --loader-thread pumps --slow-file-opens-ms 300 --virtual-clock");
     EXPECT_EQ(run.Value("window-end"), "style=0x14000000 exstyle=0x00000000 rect=0,0,640,480");
     int opens = -1, onWindowThread = -1;
     sscanf(run.Value("file-opens").c_str(), "all=%d window-thread=%d", &opens, &onWindowThread);
@@ -202,7 +204,7 @@ TEST_F(Load, AWindowOnAnotherThreadIsChangedFromWhatTheGameMadeOfItMeanwhile) {
 
     // A queue too full to take the plugin's wake-up message still gives the
     // thread messages to take: the change is made at the next of them.
-    run = RunGame(game, L"--window --loader-thread pumps --post-quota --run-ms 600");
+    run = RunGame(game, L"--window --loader-thread pumps --post-quota --virtual-clock");
     EXPECT_EQ(run.Value("window-end"), "style=0x14000000 exstyle=0x00000000 rect=0,0,640,480");
     EXPECT_EQ(Count(LogMessages(), "[QS] Borderless applied."), 1u);
 }
@@ -214,9 +216,11 @@ TEST_F(Load, AWindowOnAnotherThreadIsChangedFromWhatTheGameMadeOfItMeanwhile) {
 // worker take the lock first wherever one could.
 TEST_F(Load, TheLoadNeverWaitsForAWorkerStarvedBelowTheGamesPriority) {
     WriteBytes(Ini(), kDefaultIni); // the worker's first open is then the log's
-    GameRun run = RunGame(game, L"--starve-workers-ms 2000 --run-ms 3000");
+    // On the stand-in's clock the run ends once each worker has taken its
+    // first step, however long it was held.
+    GameRun run = RunGame(game, L"--starve-workers-ms 1500 --virtual-clock");
     SCOPED_TRACE(run.output);
-    EXPECT_LT(run.Number("load-us"), 2000000) << "the load waited for a starved worker";
+    EXPECT_LT(run.Number("load-us"), 1500000) << "the load waited for a starved worker";
     int held = 0;
     sscanf(run.Value("starved").c_str(), "held=%d", &held);
     EXPECT_GE(held, 1) << "no worker ran below normal priority";
@@ -273,7 +277,7 @@ struct OtherProgramWindow {
 // folder, say) lies above the game's own when the plugin loads: the game's is
 // the one changed, the other left as it was.
 // This test program plays the other program, making its window once the
-// game's is up and the game waits to load the plugin.
+// game's is up; the game waits to load the plugin until it shows.
 TEST_F(Load, TheGamesOwnWindowIsChangedThoughAnotherProgramsOfTheSameTitleLiesAbove) {
     std::optional<OtherProgramWindow> other;
     std::string before;
@@ -293,7 +297,8 @@ TEST_F(Load, TheGamesOwnWindowIsChangedThoughAnotherProgramsOfTheSameTitleLiesAb
                 !fs::exists(LogFile());
         }
     });
-    GameRun run = RunGame(game, L"--window --wait-before-load-ms 2000 --run-ms 300");
+    GameRun run = RunGame(game, L"--window --wait-before-load-ms 20000 --until-other-window");
+    EXPECT_EQ(run.Value("other-window"), "1");
     play.join();
     ASSERT_TRUE(other.has_value()) << "the game's window never showed\n" << run.output;
     ASSERT_TRUE(aboveBeforeLoad) << "the other window was not above the game's before the load";

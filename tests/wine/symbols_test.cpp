@@ -24,7 +24,7 @@ static std::string SymbolAt(DWORD64 address) {
 
 TEST_F(Symbols, ACrashReportNamesTheLoadEntryAndEachThreadOfOurs) {
     // The places where the game's own run of the plugin started its threads.
-    GameRun run = RunGame(game, L"--run-ms 300");
+    GameRun run = RunGame(game, L"--virtual-clock");
     std::istringstream places(run.Value("plugin-thread-starts"));
     std::vector<DWORD64> offsets;
     for (std::string place; places >> place;) {

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 #include <thread>
 #include <utility>
@@ -414,12 +415,17 @@ TEST(WatcherReads, ListFreedAndRemadeWhileScanningNeverFaults) {
             ++remakes;
         }
     });
+    // As many passes as it takes for the list to be remade a thousand
+    // times under them (a bound of 20 s that only a stuck machine reaches).
     int passes = 0;
-    for (ULONGLONG end = GetTickCount64() + 2000; GetTickCount64() < end; ++passes) {
+    for (ULONGLONG end = GetTickCount64() + 20000;
+         (passes < 1000 || remakes < 1000) && GetTickCount64() < end; ++passes) {
         RunActivityWatcherPass(game.Base(), kGameMemory, &game.remembered);
     }
     stop = true;
     churn.join();
-    EXPECT_GT(passes, 100);
-    EXPECT_GT(remakes, 100u);
+    std::printf("list-churn: passes=%d remakes=%llu\n", passes,
+                static_cast<unsigned long long>(remakes.load()));
+    EXPECT_GE(passes, 1000);
+    EXPECT_GE(remakes, 1000u);
 }

@@ -22,6 +22,20 @@
 #include "standin_window.h"
 #include "standin_windows_rules.h"
 
+// Whether another program has a top-level window of the game's title.
+static std::wstring gameTitle;
+static bool OtherWindowShows() {
+    for (HWND window = nullptr;
+         (window = FindWindowExW(nullptr, window, nullptr, gameTitle.c_str())) != nullptr;) {
+        DWORD process = 0;
+        GetWindowThreadProcessId(window, &process);
+        if (process != GetCurrentProcessId()) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // Many games make their window on the main thread and hand the plugins to a
 // loader thread; the main thread then waits for it, taking messages or not.
 static HMODULE LoadFromLoaderThread(const StandinOptions& options) {
@@ -66,7 +80,12 @@ int wmain(int argc, wchar_t** argv) {
         window = CreateGameWindow(options);
         PumpMessages();
         Report("window-before: %s", DescribeWindow(window).c_str());
-        PumpFor(options.waitBeforeLoadMs);
+        if (options.untilOtherWindow) {
+            gameTitle = options.title;
+            Report("other-window: %d", PumpFor(options.waitBeforeLoadMs, OtherWindowShows) ? 1 : 0);
+        } else {
+            PumpFor(options.waitBeforeLoadMs);
+        }
     }
     Report("threads-before: %d", CountOwnThreads());
     if (options.clock.virtualTime) {

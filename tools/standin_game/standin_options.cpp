@@ -53,6 +53,8 @@ bool ParseStandinOptions(int argc, wchar_t** argv, StandinOptions* options, std:
             options->clock.virtualTime = true;
         } else if (name == L"--report-stamps") {
             options->clock.reportStamps = options->clock.virtualTime = true;
+        } else if (name == L"--until-other-window") {
+            options->untilOtherWindow = true;
         } else if (name == L"--exit-normally") {
             options->exitNormally = true;
         } else if (name == L"--bare") {
@@ -178,6 +180,8 @@ bool ParseStandinOptions(int argc, wchar_t** argv, StandinOptions* options, std:
             ok = std::swscanf(text.c_str(), L"%hu-%hu-%huT%hu:%hu:%hu", &start.wYear, &start.wMonth,
                               &start.wDay, &start.wHour, &start.wMinute, &start.wSecond) == 6;
             options->clock.localStartSet = options->clock.virtualTime = true;
+        } else if (name == L"--wait-for-gone") {
+            options->waitForGone = text;
         } else if (name == L"--hold-file") {
             options->holdFile = text;
         } else if (name == L"--hold-ms") { // from,to; from -1: before the load

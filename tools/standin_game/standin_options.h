@@ -23,14 +23,16 @@ struct StandinOptions {
     std::uint32_t style = WS_OVERLAPPEDWINDOW | WS_VISIBLE;
     std::uint32_t exStyle = WS_EX_WINDOWEDGE | WS_EX_CLIENTEDGE;
     RECT rect = {100, 80, 100 + 640, 80 + 480}; // outer rectangle
-    int waitBeforeLoadMs = 0;                   // show the game this long before loading the plugin
-    int runMs = 0;                              // keep running this long after the load
-    int armAfterMs = -1;                        // call VELQPlugin_Arm this long after the load
-    std::vector<std::uint64_t> entries;         // the game's list; empty: no holder at all
-    int toggleMs = 0;                           // empty and refill the list this often
-    bool entriesOnGuardPage = false;            // the list lies on a guard page (not with toggleMs)
-    bool exitNormally = false;                  // ExitProcess, as a game that quits does
-    int reportEveryMs = 0;                      // print thread count and private bytes this often
+    int waitBeforeLoadMs = 0;           // show the game this long before loading the plugin,
+    bool untilOtherWindow = false;      // or until another program's window of its title shows
+    std::wstring waitForGone;           // after the load, wait until this file is gone
+    int runMs = 0;                      // keep running this long after the load
+    int armAfterMs = -1;                // call VELQPlugin_Arm this long after the load
+    std::vector<std::uint64_t> entries; // the game's list; empty: no holder at all
+    int toggleMs = 0;                   // empty and refill the list this often
+    bool entriesOnGuardPage = false;    // the list lies on a guard page (not with toggleMs)
+    bool exitNormally = false;          // ExitProcess, as a game that quits does
+    int reportEveryMs = 0;              // print thread count and private bytes this often
     bool bare = false; // in place of the plugin, the plainest form of its work (benchmarks)
     // Load on a thread of its own while the window's thread "waits" for it
     // without taking messages, or "pumps" them; empty: load on the window's.

@@ -12,12 +12,22 @@
 #include "standin_window.h"
 
 constexpr ULONGLONG kNever = ~0ull;
+constexpr int kWaitForGoneMs = 30000;
 
-void PumpFor(int ms) {
+bool PumpFor(int ms, bool (*done)()) {
     for (ULONGLONG end = GetTickCount64() + ms; GetTickCount64() < end;) {
         PumpMessages();
+        if (done != nullptr && done()) {
+            return true;
+        }
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
     }
+    return false;
+}
+
+static std::wstring waitedFor;
+static bool WaitedForIsGone() {
+    return GetFileAttributesW(waitedFor.c_str()) == INVALID_FILE_ATTRIBUTES;
 }
 
 static ULONGLONG GameNowMs() {
@@ -33,6 +43,12 @@ struct Schedule {
 void RunGame(const StandinOptions& options, HMODULE plugin) {
     auto arm =
         reinterpret_cast<void (*)()>(plugin ? GetProcAddress(plugin, "VELQPlugin_Arm") : nullptr);
+    if (!options.waitForGone.empty()) {
+        // Real time: what it waits for happens outside the game. The clock
+        // stands meanwhile, as the game's thread keeps time with it.
+        waitedFor = options.waitForGone;
+        Report("gone: %d", PumpFor(kWaitForGoneMs, WaitedForIsGone) ? 1 : 0);
+    }
     const bool onTheClock = VirtualClockRuns();
     if (onTheClock) {
         // The plugin's threads take their first steps at the load's moment

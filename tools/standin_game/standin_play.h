@@ -7,9 +7,11 @@
 
 #include "standin_options.h"
 
-// Runs the game's main loop for ms of real time (before the load).
-void PumpFor(int ms);
-// Runs the game for options.runMs after the load: arming, emptying and
+// Runs the game's main loop for ms of real time, or until done() says so
+// when given.
+bool PumpFor(int ms, bool (*done)() = nullptr);
+// Runs the game for options.runMs after the load (once waitForGone is gone,
+// when given: "gone: 0|1"): arming, emptying and
 // refilling the list, reporting on the process, holding a file, rendering
 // frames.
 void RunGame(const StandinOptions& options, HMODULE plugin);
