@@ -17,4 +17,8 @@ M = [
  ('src/workers/list_scan.cpp', '    if (reader.failed && memory.forgetRegions != nullptr && memory.forgetRegions()) {', '    if (false) {', 'old answers never forgotten'),
  ('src/workers/activity_watcher.cpp', 'now - known.askedAt < kRegionTrustMs', 'now - known.askedAt < 0', 'every region asked at every pass'),
  ('src/workers/guarded_copy.cpp', '4:  movq %rcx, (%r8)', '4:  movq %rdx, (%r8)', 'the scan names the wrong round'),
+ ('src/workers/cpu_worker.cpp', '        Sleep(WorkerSleepMs(settings.sleepMs));', '        Sleep(WorkerSleepMs(settings.sleepMs) + 1);', 'the worker rests 1 ms longer than its setting'),
+ ('src/workers/activity_watcher.cpp', '        Sleep(10);', '        Sleep(200);', 'the watcher paced at 200 ms'),
+ ('src/workers/memory_monitor.cpp', 'Sleep(5000);', 'Sleep(5400);', 'the monitor paced at 5.4 s'),
+ ('src/workers/memory_monitor_pass.cpp', 'if (platform.tickCount() - lastTrimTick < kTrimSpacingMs) {', 'if (platform.tickCount() - lastTrimTick <= kTrimSpacingMs) {', 'a trim due at two minutes waits a pass'),
 ]
