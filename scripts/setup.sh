@@ -1,7 +1,12 @@
 #!/usr/bin/env bash
 # Installs everything the build, the demo and the tests need on a fresh Debian
 # machine. Safe to run again: it only calls apt when something is missing.
+#   setup.sh              the packages, then Wine 10's root
+#   setup.sh --packages   the packages only
+#   setup.sh --wine10     Wine 10's root only (once the packages are there); the
+#                         test command makes it while it builds and runs Wine 8
 set -euo pipefail
+part=${1:-all}
 
 # fonts-wine: Wine's own fonts, among them Marlett, which draws the caption
 # buttons of a framed window (the demo's screenshots; lib.sh puts a copy into
@@ -14,6 +19,7 @@ packages=(
 )
 
 missing=()
+[ "$part" != --wine10 ] || packages=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
@@ -34,7 +40,7 @@ fi
 # that looks usable; nothing here deletes a folder that has anything mounted
 # in it (a recursive delete would follow the binds into /dev and /tmp).
 wine10_root=/var/cache/quellstone/wine10
-if [ ! -e "$wine10_root/.complete" ]; then
+if [ "$part" != --packages ] && [ ! -e "$wine10_root/.complete" ]; then
   if [ "$(id -u)" -ne 0 ]; then
     echo "setup: not root, so no Wine 10 root in $wine10_root: the Wine tests run under Wine 8 only"
   elif ! command -v debootstrap >/dev/null; then

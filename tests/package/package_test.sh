@@ -30,7 +30,7 @@ game=$(mktemp -d /tmp/quellstone-package.XXXXXX)
 trap 'rm -rf "$game"' EXIT
 cp "$game_exe" "$game/"
 (cd "$game" && unzip -q "$zip")
-output=$(timeout 30 "$wine" "$game/Duskhaven.exe" --run-ms 500 | tr -d '\r')
+output=$(timeout 30 "$wine" "$game/Duskhaven.exe" --virtual-clock | tr -d '\r')
 grep -qx 'load: 1' <<<"$output" || { echo "the unpacked plugin did not load: $output"; exit 1; }
 [ -f "$game/Data/VELQ/Plugins/Quellstone.ini" ] || { echo "no settings file was made"; exit 1; }
 echo "package installs by unpacking, version $version agrees everywhere: ok"

@@ -187,6 +187,27 @@ void ExpectTrims(const GameRun& run, const std::vector<long long>& expectedMs) {
         EXPECT_EQ(trims[i], want) << "trim " << i;
     }
 }
+// What a player sees of the pace, from the run: the watcher's passes a
+// second, the worker's lines a minute and how far apart, and how long after
+// the arming call (at the load's moment) the worker's first pass and first
+// line come. Its first line comes 100 passes after its first pass, and its
+// passes are as far apart as its lines are, a hundredth of that.
+void PrintTimerFigures(const char* timer, long long tickUs, const RunLog& log) {
+    std::vector<long long> reportsUs;
+    for (std::size_t i = 0; i < log.messages.size(); ++i) {
+        if (log.messages[i].starts_with("[QS] CPU worker active: ")) {
+            reportsUs.push_back(log.writtenUs[i]);
+        }
+    }
+    ASSERT_GE(reportsUs.size(), 2u);
+    const double lineUs = static_cast<double>(reportsUs[1] - reportsUs[0]);
+    std::printf("timer-figures: timer=%s tick-us=%lld watcher-passes-per-s=%.1f "
+                "worker-lines-per-min=%.1f worker-line-every-s=%.4f arm-to-first-pass-ms=%.2f "
+                "arm-to-first-line-s=%.4f\n",
+                timer, tickUs, SleepsByLength(log.run)["10..10"] * 1000.0 / kEveningMs,
+                reportsUs.size() * 60000.0 / kEveningMs, lineUs / 1e6,
+                (reportsUs[0] - 0.99 * lineUs) / 1000, reportsUs[0] / 1e6);
+}
 } // namespace
 
 // The stand-in's reports of the process, from the system's own counters.
@@ -256,11 +277,9 @@ TEST_F(Evening, AnHourOfPlayKeepsEveryPassAndTrimWhereItsSleepsPutItAndGrowsNoth
             << "line " << i;
     }
     EXPECT_EQ(second.writtenUs, first.writtenUs);
-    std::printf("evening (Wine's timer): game-ms=%lld watcher-passes-per-s=%.1f "
-                "worker-lines-per-min=%.1f trims=%zu handles=%.0f->%.0f private-kb=%.0f->%.0f\n",
-                kEveningMs, expected.watcherPasses * 1000.0 / kEveningMs,
-                Count(first.messages, "[QS] CPU worker active") * 60000.0 / kEveningMs,
-                expected.trimsMs.size(), at15.handles, last.handles, at15.privateKb,
+    PrintTimerFigures("wine", 0, first);
+    std::printf("evening: game-ms=%lld trims=%zu handles=%.0f->%.0f private-kb=%.0f->%.0f\n",
+                kEveningMs, expected.trimsMs.size(), at15.handles, last.handles, at15.privateKb,
                 last.privateKb);
 }
 
@@ -277,19 +296,5 @@ TEST_F(Evening, OnWindowsTimerEverySleepEndsOnItsTick) {
     EXPECT_EQ(sleeps["10..10"], expected.watcherPasses);
     EXPECT_EQ(sleeps["5..5"], expected.workerPasses);
 
-    // The worker's first line comes 100 passes after its first; its passes
-    // are as far apart as its lines are, a hundredth of that.
-    std::vector<long long> reportsUs;
-    for (std::size_t i = 0; i < run.messages.size(); ++i) {
-        if (run.messages[i].starts_with("[QS] CPU worker active: ")) {
-            reportsUs.push_back(run.writtenUs[i]);
-        }
-    }
-    ASSERT_GE(reportsUs.size(), 2u);
-    const double passUs = (reportsUs[1] - reportsUs[0]) / 100.0;
-    std::printf("windows-timer: tick-us=%lld watcher-passes-per-s=%.1f worker-lines-per-min=%.1f "
-                "worker-line-every-s=%.4f arm-to-first-pass-ms=%.3f arm-to-first-line-s=%.4f\n",
-                kWindowsTickUs, sleeps["10..10"] * 1000.0 / kEveningMs,
-                reportsUs.size() * 60000.0 / kEveningMs, (reportsUs[1] - reportsUs[0]) / 1e6,
-                (reportsUs[0] - 99 * passUs) / 1000, reportsUs[0] / 1e6);
+    PrintTimerFigures("windows", kWindowsTickUs, run);
 }
