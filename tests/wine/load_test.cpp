@@ -44,7 +44,8 @@ TEST_F(Load, DeclinedHostsGetTheErrorBoxAndNothingElse) {
     fs::create_directories(LogFolder());
     WriteBytes(LogFile(), oldLog);
     // The sub-build differs: the old log stays as it was. Then no host at
-    // all, and no log folder yet: none is made.
+    // all, and no log folder yet: none is made. (Each run takes as long as
+    // the box, a real window, takes to show before the stand-in closes it.)
     for (const wchar_t* host : {L"0x00020121", L"null"}) {
         GameRun run = RunGame(game, L"--window --host-version " + std::wstring(host), "0");
         SCOPED_TRACE(run.output);

@@ -220,6 +220,9 @@ TEST_F(Workers, DocumentsUnknownAHeldLogAFailingMemoryStatusAndAGuardedList) {
     EXPECT_FALSE(fs::exists(DocumentsFolder() + L"\\My Games"));
 }
 
+// On the real clock: the point is a game that exits while the plugin's
+// threads run, one of them mid-line, which on the stand-in's clock they never
+// are at the end.
 TEST_F(Workers, GameQuitsAtOnceWhileThePluginIsBusy) {
     WriteBytes(Ini(), "Iter=1\nSleep=0\n"); // logging all the time
     for (int run = 0; run < 3; ++run) {

@@ -77,13 +77,13 @@ static bool EveryoneWaits() {
     return true;
 }
 
-// Under the lock: once everyone waits, the clock goes to the earliest
-// wake-up and wakes that one thread (of several due at once, the first slot).
-static LONG EarliestAsleep(LONG besides) {
+// Under the lock: the sleeper due first (of several due at once, the first
+// slot), or -1.
+static LONG EarliestAsleep() {
     LONG next = -1;
     for (LONG s = 0; s < kMaxSleepers; ++s) {
         const Sleeper& sleeper = sleepers[s];
-        if (s != besides && sleeper.role == Role::KeepsTime && sleeper.asleep &&
+        if (sleeper.role == Role::KeepsTime && sleeper.asleep &&
             sleeper.wakeUs != kNever && (next < 0 || sleeper.wakeUs < sleepers[next].wakeUs)) {
             next = s;
         }
@@ -91,11 +91,13 @@ static LONG EarliestAsleep(LONG besides) {
     return next;
 }
 
+// Under the lock: once everyone waits, the clock goes to the earliest
+// wake-up and wakes that one thread.
 static void MoveOn() {
     if (!EveryoneWaits()) {
         return;
     }
-    LONG next = EarliestAsleep(-1);
+    LONG next = EarliestAsleep();
     if (next < 0) {
         return;
     }
@@ -176,7 +178,7 @@ void WINAPI VirtualSleep(DWORD ms) {
     me.wakeUs = DueUs(ms);
     me.asleep = true;
     MoveOn();
-    bool nextInLine = me.asleep && EarliestAsleep(-1) == slot;
+    bool nextInLine = me.asleep && EarliestAsleep() == slot;
     ReleaseSRWLockExclusive(&clockLock);
     if (nextInLine && WaitForTurn(me)) {
         return;
