@@ -19,6 +19,7 @@ constexpr int kIter = 100;                    // terms a pass: 0.495 in all
 constexpr int kSleepMs = 5;                   // the worker's rest, the default
 constexpr long long kWindowsTickUs = 15625;   // Windows' default timer (Microsoft, "Sleep")
 const wchar_t* const kLocalStart = L"2026-12-24T18:00:00";
+const std::string kEveningIni = "[Settings]\r\nIter=100\r\nSleep=5\r\nOverlayBatch=1\r\n";
 
 // When a sleep of ms begun at us ends: to the microsecond, or on the first
 // timer tick at or after it.
@@ -233,7 +234,7 @@ static std::vector<Process> ProcessReports(const GameRun& run) {
 // from the start. Both logs hold every line where the sleeps put it, and so
 // are the same but for the system's figures, stamps included.
 TEST_F(Evening, AnHourOfPlayKeepsEveryPassAndTrimWhereItsSleepsPutItAndGrowsNothing) {
-    WriteBytes(Ini(), "[Settings]\r\nIter=100\r\nSleep=5\r\nOverlayBatch=1\r\n");
+    WriteBytes(Ini(), kEveningIni);
     const EveningLog expected = ExpectedEvening(0);
     RunLog first = RunEvening(game, L"");
     ExpectLogIs(first, expected);
@@ -286,7 +287,7 @@ TEST_F(Evening, AnHourOfPlayKeepsEveryPassAndTrimWhereItsSleepsPutItAndGrowsNoth
 // The same hour with every sleep ending on Windows' default timer tick: what
 // a player on Windows sees, printed for the players' guide.
 TEST_F(Evening, OnWindowsTimerEverySleepEndsOnItsTick) {
-    WriteBytes(Ini(), "[Settings]\r\nIter=100\r\nSleep=5\r\nOverlayBatch=1\r\n");
+    WriteBytes(Ini(), kEveningIni);
     const EveningLog expected = ExpectedEvening(kWindowsTickUs);
     RunLog run = RunEvening(game, L" --timer-tick-us " + std::to_wstring(kWindowsTickUs));
     ExpectLogIs(run, expected);
