@@ -123,7 +123,7 @@ RunLog RunEvening(const std::wstring& game, const std::wstring& timer) {
                     L" --arm-after-ms 0 --entries 0,0,9 --window --free-bytes 4294967296 "
                     L"--tick-start 0 --report-every-ms 300000 --report-stamps --local-start " +
                     kLocalStart + timer,
-                "1", 120000);
+                "1", 60000);
     log.messages = LogMessages(LogFile(), &log.stamps);
     log.writtenUs = WrittenUs(log.run);
     return log;

@@ -187,6 +187,7 @@ GameRun RunGame(const std::wstring& folder, const std::wstring& arguments, const
     EXPECT_EQ(run.Value("load"), expectLoad) << run.output;
     // A fault or rule the stand-in could not put in place proves nothing.
     EXPECT_EQ(run.Value("faults"), "(missing)") << run.output;
+    EXPECT_EQ(run.Value("clock-stuck"), "(missing)") << "a thread held the stand-in's clock";
     return run;
 }
 

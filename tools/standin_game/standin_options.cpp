@@ -201,6 +201,11 @@ bool ParseStandinOptions(int argc, wchar_t** argv, StandinOptions* options, std:
             return false;
         }
     }
+    if (options->clock.virtualTime &&
+        (options->frames.workUnits > 0 || options->clock.speed != 1)) {
+        *error = "the stand-in's clock runs neither frames nor a fast clock";
+        return false;
+    }
     if (options->listSize >= 0) {
         options->entries.assign(static_cast<std::size_t>(options->listSize), 0);
         if (options->presentLast && !options->entries.empty()) {

@@ -50,11 +50,9 @@ void RunGame(const StandinOptions& options, HMODULE plugin) {
         Report("gone: %d", PumpFor(kWaitForGoneMs, WaitedForIsGone) ? 1 : 0);
     }
     const bool onTheClock = VirtualClockRuns();
-    if (onTheClock) {
-        // The plugin's threads take their first steps at the load's moment
-        // before the game does anything at it.
-        GameWaitsUntil(GameNowMs());
-    }
+    // The plugin's threads take their first steps at the load's moment
+    // before the game does anything at it.
+    bool clockMoves = !onTheClock || GameWaitsUntil(GameNowMs());
     const ULONGLONG start = GameNowMs();
     auto at = [](long long ms) { return ms >= 0 ? ULONGLONG(ms) : kNever; };
     Schedule due = {ULONGLONG(std::max(options.runMs, 0)),
@@ -67,7 +65,7 @@ void RunGame(const StandinOptions& options, HMODULE plugin) {
     if (options.frames.workUnits > 0) {
         StartFrames(options.frames);
     }
-    for (;;) {
+    while (clockMoves) {
         PumpMessages();
         ULONGLONG now = GameNowMs() - start;
         if (now >= due.end) {
@@ -100,7 +98,7 @@ void RunGame(const StandinOptions& options, HMODULE plugin) {
         if (options.frames.workUnits > 0) {
             RunFrame();
         } else if (onTheClock) {
-            GameWaitsUntil(start + due.Next());
+            clockMoves = GameWaitsUntil(start + due.Next());
         } else {
             MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
         }

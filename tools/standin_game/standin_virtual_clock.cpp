@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <string>
 
 #include "standin_report.h"
 #include "standin_threads.h"
@@ -10,6 +11,10 @@
 constexpr LONG kMaxSleepers = 17; // the game's main thread, then up to 16 of the plugin's
 constexpr ULONGLONG kNever = ~0ull;
 constexpr DWORD kEndedCheckMs = 50;
+// Real time without the clock moving while the game waits: a thread of the
+// plugin's that never sleeps again (or sleeps through a call the stand-in
+// does not hook) would hold it still for good.
+constexpr ULONGLONG kStuckMs = 20000;
 constexpr long long kSpinUs = 200; // how long the next in line waits for its turn before blocking
 constexpr int kMissesBeforeBlocking = 16;
 constexpr int kTurnsBetweenTries = 64;
@@ -69,8 +74,10 @@ static bool EveryoneWaits() {
     }
     for (LONG s = 1; s <= PluginThreadCount() && s < kMaxSleepers; ++s) {
         Role role = RoleOf(s);
-        if (role == Role::Unknown ||
-            (role == Role::KeepsTime && !sleepers[s].asleep && !HasEnded(sleepers[s].thread))) {
+        if (role == Role::Unknown && !HasEnded(PluginThreadAt(s - 1).thread)) {
+            return false;
+        }
+        if (role == Role::KeepsTime && !sleepers[s].asleep && !HasEnded(sleepers[s].thread)) {
             return false;
         }
     }
@@ -83,8 +90,8 @@ static LONG EarliestAsleep() {
     LONG next = -1;
     for (LONG s = 0; s < kMaxSleepers; ++s) {
         const Sleeper& sleeper = sleepers[s];
-        if (sleeper.role == Role::KeepsTime && sleeper.asleep &&
-            sleeper.wakeUs != kNever && (next < 0 || sleeper.wakeUs < sleepers[next].wakeUs)) {
+        if (sleeper.role == Role::KeepsTime && sleeper.asleep && sleeper.wakeUs != kNever &&
+            (next < 0 || sleeper.wakeUs < sleepers[next].wakeUs)) {
             next = s;
         }
     }
@@ -195,24 +202,47 @@ void GameKeepsTime() {
     sleepers[0].role = Role::KeepsTime;
 }
 
-void GameWaitsUntil(ULONGLONG atMs) {
+// Under the lock: "clock-stuck: at-us=T awake=K,…", the slots of the
+// threads that hold the clock still (0 the game's).
+static void ReportStuck() {
+    std::string awake;
+    for (LONG s = 0; s < kMaxSleepers; ++s) {
+        if (sleepers[s].role != Role::Ignored && !sleepers[s].asleep &&
+            (s == 0 || s <= PluginThreadCount())) {
+            awake += (awake.empty() ? "" : ",") + std::to_string(s);
+        }
+    }
+    Report("clock-stuck: at-us=%llu awake=%s", nowUs.load(), awake.c_str());
+}
+
+bool GameWaitsUntil(ULONGLONG atMs) {
     Sleeper& game = sleepers[0];
     AcquireSRWLockExclusive(&clockLock);
     game.wakeUs = std::max(atMs * 1000, nowUs.load());
     game.asleep = true;
     MoveOn();
+    ULONGLONG lastMove = GetTickCount64(), lastNow = nowUs;
     for (;;) {
-        bool woken = !game.asleep;
-        ReleaseSRWLockExclusive(&clockLock);
-        if (woken) {
-            return;
+        if (!game.asleep) {
+            ReleaseSRWLockExclusive(&clockLock);
+            return true;
         }
-        // A thread of the plugin's that ends while it runs never sleeps
-        // again: now and then the clock looks whether it may move on.
-        DWORD why = MsgWaitForMultipleObjects(1, &gameWoken, FALSE, kEndedCheckMs, QS_ALLINPUT);
+        if (nowUs != lastNow) {
+            lastMove = GetTickCount64();
+            lastNow = nowUs;
+        } else if (GetTickCount64() - lastMove > kStuckMs) {
+            ReportStuck();
+            game.asleep = false; // the game goes on without it, and ends
+            ReleaseSRWLockExclusive(&clockLock);
+            return false;
+        }
+        ReleaseSRWLockExclusive(&clockLock);
+        MsgWaitForMultipleObjects(1, &gameWoken, FALSE, kEndedCheckMs, QS_ALLINPUT);
         PumpMessages();
+        // A thread of the plugin's that ends while it runs never sleeps
+        // again: each time round the clock looks whether it may move on.
         AcquireSRWLockExclusive(&clockLock);
-        if (why == WAIT_TIMEOUT && game.asleep) {
+        if (game.asleep) {
             MoveOn();
         }
     }

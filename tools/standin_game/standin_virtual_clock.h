@@ -33,8 +33,10 @@ void WINAPI VirtualSleep(DWORD ms);
 // before the load.
 void GameKeepsTime();
 // The game's main thread waits until the clock reaches atMs (at least until
-// everyone else waits too), taking its window's messages meanwhile.
-void GameWaitsUntil(ULONGLONG atMs);
+// everyone else waits too), taking its window's messages meanwhile. False
+// when the clock did not move for 20 s of real time: "clock-stuck: at-us=T
+// awake=K,…" names the slots of the threads that held it (0 the game's).
+bool GameWaitsUntil(ULONGLONG atMs);
 
 // "paced: thread=K sleeps=N woke=W ms=A..B" for each thread of the plugin's
 // that slept on the clock: K its place in the order the plugin made its
