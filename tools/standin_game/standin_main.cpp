@@ -22,18 +22,14 @@
 #include "standin_window.h"
 #include "standin_windows_rules.h"
 
-// Whether another program has a top-level window of the game's title.
+// Whether the first top-level window of the game's title in the z-order is
+// another program's.
 static std::wstring gameTitle;
 static bool OtherWindowShows() {
-    for (HWND window = nullptr;
-         (window = FindWindowExW(nullptr, window, nullptr, gameTitle.c_str())) != nullptr;) {
-        DWORD process = 0;
-        GetWindowThreadProcessId(window, &process);
-        if (process != GetCurrentProcessId()) {
-            return true;
-        }
-    }
-    return false;
+    HWND first = FindWindowExW(nullptr, nullptr, nullptr, gameTitle.c_str());
+    DWORD process = 0;
+    GetWindowThreadProcessId(first, &process);
+    return first != nullptr && process != GetCurrentProcessId();
 }
 
 // Many games make their window on the main thread and hand the plugins to a

@@ -24,7 +24,7 @@ struct StandinOptions {
     std::uint32_t exStyle = WS_EX_WINDOWEDGE | WS_EX_CLIENTEDGE;
     RECT rect = {100, 80, 100 + 640, 80 + 480}; // outer rectangle
     int waitBeforeLoadMs = 0;           // show the game this long before loading the plugin,
-    bool untilOtherWindow = false;      // or until another program's window of its title shows
+    bool untilOtherWindow = false;      // or until another program's window of its title lies above
     std::wstring waitForGone;           // after the load, wait until this file is gone
     int runMs = 0;                      // keep running this long after the load
     int armAfterMs = -1;                // call VELQPlugin_Arm this long after the load
