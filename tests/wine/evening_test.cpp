@@ -211,24 +211,6 @@ void PrintTimerFigures(const char* timer, long long tickUs, const RunLog& log) {
 }
 } // namespace
 
-// The stand-in's reports of the process, from the system's own counters.
-struct Process {
-    double threads, handles, gameMs, privateKb;
-};
-static std::vector<Process> ProcessReports(const GameRun& run) {
-    std::vector<Process> reports;
-    for (const std::string& value : run.Values("process")) {
-        Process& r = reports.emplace_back();
-        EXPECT_EQ(sscanf(value.c_str(),
-                         "threads=%lf ws-kb=%*f pf-kb=%*f free-mb=%*f main-cpu-ms=%*f "
-                         "other-cpu-ms=%*f handles=%lf game-ms=%lf private-kb=%lf",
-                         &r.threads, &r.handles, &r.gameMs, &r.privateKb),
-                  4)
-            << value;
-    }
-    return reports;
-}
-
 // An hour of play, twice: free RAM exactly 4096 MiB, at the threshold, so a
 // trim is due every 2 minutes, and the worker armed over a present entry
 // from the start. Both logs hold every line where the sleeps put it, and so
@@ -256,10 +238,10 @@ TEST_F(Evening, AnHourOfPlayKeepsEveryPassAndTrimWhereItsSleepsPutItAndGrowsNoth
     // its heaps may grow in a step or two. Hence 16 handles and 512 KiB. A
     // handle count of 0 is a query that failed, not a count. Not a thread may
     // come or go.
-    std::vector<Process> system = ProcessReports(first.run);
+    std::vector<ProcessReport> system = ProcessReports(first.run);
     ASSERT_EQ(system.size(), std::size_t(kEveningMs / 300000)) << first.run.output.substr(0, 2000);
-    const Process& at15 = system[3];
-    const Process& last = system.back();
+    const ProcessReport& at15 = system[3];
+    const ProcessReport& last = system.back();
     ASSERT_EQ(at15.gameMs, 15 * 60e3);
     ASSERT_GT(at15.handles, 0) << "the handle count was not read";
     ASSERT_GT(last.handles, 0) << "the handle count was not read";

@@ -133,6 +133,20 @@ std::string WithoutFigures(const std::string& message) {
     return message.starts_with("[QS] CPU worker active: ") ? "[QS] CPU worker active: …" : message;
 }
 
+std::vector<ProcessReport> ProcessReports(const GameRun& run) {
+    std::vector<ProcessReport> reports;
+    for (const std::string& value : run.Values("process")) {
+        ProcessReport& r = reports.emplace_back();
+        int read = sscanf(value.c_str(),
+                          "threads=%lf ws-kb=%lf pf-kb=%lf free-mb=%lf main-cpu-ms=%lf "
+                          "other-cpu-ms=%lf handles=%lf game-ms=%lf private-kb=%lf",
+                          &r.threads, &r.wsKb, &r.pfKb, &r.freeMb, &r.mainCpuMs, &r.otherCpuMs,
+                          &r.handles, &r.gameMs, &r.privateKb);
+        EXPECT_EQ(read, 9) << value;
+    }
+    return reports;
+}
+
 std::vector<long long> WrittenUs(const GameRun& run) {
     std::vector<long long> written;
     for (const std::string& value : run.Values("stamp")) {

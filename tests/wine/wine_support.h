@@ -56,6 +56,13 @@ struct GameRun {
     int Number(const std::string& key) const { return std::atoi(Value(key).c_str()); }
 };
 
+// The stand-in's "process:" lines (--report-every-ms), from the system's own
+// counters, in order.
+struct ProcessReport {
+    double threads, wsKb, pfKb, freeMb, mainCpuMs, otherCpuMs, handles, gameMs, privateKb;
+};
+std::vector<ProcessReport> ProcessReports(const GameRun& run);
+
 // With --report-stamps: when each line of the log was written, in
 // microseconds on the plugin's clock, in the log's order.
 std::vector<long long> WrittenUs(const GameRun& run);

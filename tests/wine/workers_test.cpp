@@ -10,24 +10,6 @@
 namespace {
 using Workers = GameTest;
 
-// The stand-in's reports of itself, from the system's own counters.
-struct Report {
-    double threads, wsKb, pfKb, freeMb, mainCpuMs, otherCpuMs, handles, gameMs, privateKb;
-};
-std::vector<Report> ProcessReports(const GameRun& run) {
-    std::vector<Report> reports;
-    for (const std::string& value : run.Values("process")) {
-        Report& r = reports.emplace_back();
-        int read = sscanf(value.c_str(),
-                          "threads=%lf ws-kb=%lf pf-kb=%lf free-mb=%lf main-cpu-ms=%lf "
-                          "other-cpu-ms=%lf handles=%lf game-ms=%lf private-kb=%lf",
-                          &r.threads, &r.wsKb, &r.pfKb, &r.freeMb, &r.mainCpuMs, &r.otherCpuMs,
-                          &r.handles, &r.gameMs, &r.privateKb);
-        EXPECT_EQ(read, 9) << value;
-    }
-    return reports;
-}
-
 } // namespace
 
 static const std::string kOldRun = "[2020-01-01 00:00:00] [QS] old run\r\n";
@@ -84,13 +66,13 @@ TEST_F(Workers, MonitorLogsWhatTheSystemReportsWhileTheArmedWorkerReportsAndAVie
                                       "10010000 [MM] Free system RAM: 4097 MB",
                                   }));
     std::vector<std::string> process = Matching(log, "[MM] Process WS:");
-    std::vector<Report> system = ProcessReports(run);
+    std::vector<ProcessReport> system = ProcessReports(run);
     ASSERT_EQ(process.size(), 2u);
     ASSERT_EQ(system.size(), 3u) << run.output; // at 0, 5 and 10 seconds
     for (std::size_t pass = 0; pass < 2; ++pass) {
         // The game's own figures at the same moment, just before the pass,
         // from the same counters.
-        const Report& now = system[pass + 1];
+        const ProcessReport& now = system[pass + 1];
         unsigned long long ws = 0, pf = 0;
         ASSERT_EQ(sscanf(process[pass].c_str(), "[MM] Process WS:%llu MB PF:%llu MB", &ws, &pf), 2);
         EXPECT_NEAR(ws, now.wsKb / 1024, 2) << process[pass];

@@ -22,11 +22,10 @@
 #include "standin_window.h"
 #include "standin_windows_rules.h"
 
-// Whether the first top-level window of the game's title in the z-order is
-// another program's.
-static std::wstring gameTitle;
-static bool OtherWindowShows() {
-    HWND first = FindWindowExW(nullptr, nullptr, nullptr, gameTitle.c_str());
+// Whether the first top-level window of this title in the z-order is another
+// program's.
+static bool OtherProgramsWindowFirst(const std::wstring& title) {
+    HWND first = FindWindowExW(nullptr, nullptr, nullptr, title.c_str());
     DWORD process = 0;
     GetWindowThreadProcessId(first, &process);
     return first != nullptr && process != GetCurrentProcessId();
@@ -77,8 +76,8 @@ int wmain(int argc, wchar_t** argv) {
         PumpMessages();
         Report("window-before: %s", DescribeWindow(window).c_str());
         if (options.untilOtherWindow) {
-            gameTitle = options.title;
-            Report("other-window: %d", PumpFor(options.waitBeforeLoadMs, OtherWindowShows) ? 1 : 0);
+            auto above = [&options] { return OtherProgramsWindowFirst(options.title); };
+            Report("other-window: %d", PumpFor(options.waitBeforeLoadMs, above) ? 1 : 0);
         } else {
             PumpFor(options.waitBeforeLoadMs);
         }

@@ -14,7 +14,7 @@
 constexpr ULONGLONG kNever = ~0ull;
 constexpr int kWaitForGoneMs = 30000;
 
-bool PumpFor(int ms, bool (*done)()) {
+bool PumpFor(int ms, const std::function<bool()>& done) {
     for (ULONGLONG end = GetTickCount64() + ms; GetTickCount64() < end;) {
         PumpMessages();
         if (done != nullptr && done()) {
@@ -23,11 +23,6 @@ bool PumpFor(int ms, bool (*done)()) {
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
     }
     return false;
-}
-
-static std::wstring waitedFor;
-static bool WaitedForIsGone() {
-    return GetFileAttributesW(waitedFor.c_str()) == INVALID_FILE_ATTRIBUTES;
 }
 
 static ULONGLONG GameNowMs() {
@@ -46,8 +41,10 @@ void RunGame(const StandinOptions& options, HMODULE plugin) {
     if (!options.waitForGone.empty()) {
         // Real time: what it waits for happens outside the game. The clock
         // stands meanwhile, as the game's thread keeps time with it.
-        waitedFor = options.waitForGone;
-        Report("gone: %d", PumpFor(kWaitForGoneMs, WaitedForIsGone) ? 1 : 0);
+        auto gone = [&options] {
+            return GetFileAttributesW(options.waitForGone.c_str()) == INVALID_FILE_ATTRIBUTES;
+        };
+        Report("gone: %d", PumpFor(kWaitForGoneMs, gone) ? 1 : 0);
     }
     const bool onTheClock = VirtualClockRuns();
     // The plugin's threads take their first steps at the load's moment
