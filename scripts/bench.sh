@@ -17,11 +17,7 @@ source tools/bench/stats.sh
 qs_need_display "$0" "$@"
 
 # The label, taken before anything is drawn into docs/.
-# The plugin's sources are named by their git tree as well as the commit: a
-# tree's name stays the same however the history around it is rewritten.
-label="commit $(git rev-parse --short HEAD)"
-[ -z "$(git status --porcelain --untracked-files=no)" ] || label="$label+dirty"
-label="$label (plugin sources: src/ tree $(git rev-parse --short HEAD:src)), $("$QS_WINE" --version), $(nproc) cores of $(lscpu | sed -n 's/^Model name: *//p' | head -n 1), $(free -g | awk '/^Mem:/ { print $2 }') GiB"
+label="$(qs_code_label), $("$QS_WINE" --version)"
 
 qs_build >/dev/null
 qs_wine_start >/dev/null

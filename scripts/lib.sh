@@ -42,6 +42,22 @@ qs_build() {
   done
 }
 
+# The code a measurement ran, by the git trees of its folders (what
+# `git rev-parse --short HEAD:src` and the like give), not by a commit: a
+# tree's name stays the same however the history around it is rewritten.
+# "+changed" when the checkout differs from them (docs/generated aside), and
+# the machine.
+qs_code_label() {
+  local dir trees=()
+  for dir in src tools tests scripts; do
+    trees+=("$dir/ $(git -C "$QS_ROOT" rev-parse --short "HEAD:$dir" 2>/dev/null || echo unknown)")
+  done
+  local label="code trees ${trees[0]}, ${trees[1]}, ${trees[2]}, ${trees[3]}"
+  [ -z "$(git -C "$QS_ROOT" status --porcelain --untracked-files=no -- . ':!docs/generated' 2>/dev/null)" ] ||
+    label="$label+changed"
+  echo "$label, $(nproc) cores of $(lscpu | sed -n 's/^Model name: *//p' | head -n 1), $(free -g | awk '/^Mem:/ { print $2 }') GiB"
+}
+
 # Makes a new prefix and keeps its wineserver alive until the script ends.
 qs_wine_start() {
   QS_SCRATCH=$(mktemp -d /tmp/quellstone.XXXXXX)

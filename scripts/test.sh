@@ -4,7 +4,7 @@
 # docs check, the release checks, and the tests that run the DLL under Wine,
 # once under the system's Wine 8 and once under Wine 10 in its own root.
 # Writes how long each step took to docs/generated/test-run.md, labelled with
-# the commit and the machine, and the pace the evening tests saw under Wine's
+# the code (its folders' git trees) and the machine, and the pace the evening tests saw under Wine's
 # timer and Windows' to docs/generated/timer-figures.md.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -83,13 +83,10 @@ else
   echo "Wine 10 is missing (scripts/setup.sh makes it, as root): ran under Wine 8 only"
 fi
 
-label="commit $(git rev-parse --short HEAD 2>/dev/null || echo unknown) (src/ tree $(git rev-parse --short HEAD:src 2>/dev/null || echo unknown))"
-[ -z "$(git status --porcelain --untracked-files=no -- . ':!docs/generated' 2>/dev/null)" ] ||
-  label="$label+dirty"
+label=$(qs_code_label)
 mkdir -p docs/generated
-machine="$(nproc) cores of $(lscpu | sed -n 's/^Model name: *//p' | head -n 1), $(free -g | awk '/^Mem:/ { print $2 }') GiB"
 {
-  echo "_Written by scripts/test.sh on $label, $machine," \
+  echo "_Written by scripts/test.sh on $label," \
     "$(date -u '+%Y-%m-%d'); the build folders were $fresh at the start; the tests $([ $status = 0 ] && echo passed || echo failed)._"
   echo
   echo "| Step | Time |"
