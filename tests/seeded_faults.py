@@ -20,5 +20,6 @@ M = [
  ('src/workers/cpu_worker.cpp', '        Sleep(WorkerSleepMs(settings.sleepMs));', '        Sleep(WorkerSleepMs(settings.sleepMs) + 1);', 'the worker rests 1 ms longer than its setting'),
  ('src/workers/activity_watcher.cpp', '        Sleep(10);', '        Sleep(200);', 'the watcher paced at 200 ms'),
  ('src/workers/memory_monitor.cpp', 'Sleep(5000);', 'Sleep(5400);', 'the monitor paced at 5.4 s'),
+ ('src/window/window_handoff.cpp', '    return CallNextHookEx(nullptr, code, wParam, lParam);', '    return 0;', "the game's other hooks skipped"),
  ('src/workers/memory_monitor_pass.cpp', 'if (platform.tickCount() - lastTrimTick < kTrimSpacingMs) {', 'if (platform.tickCount() - lastTrimTick <= kTrimSpacingMs) {', 'a trim due at two minutes waits a pass'),
 ]

@@ -145,13 +145,16 @@ TEST_F(Load, AWindowOnAnotherThreadIsChangedFromWhatTheGameMadeOfItMeanwhile) {
     // loading screen), then enables its window, which it kept disabled while
     // loading, and makes it larger, before it takes its next message. Both
     // survive, and the plugin runs on: the change is made after the free,
-    // and the armed worker passes. (The loading screen is real time, longer
-    // than the load waits for the window; the run after it is on the
-    // stand-in's clock.)
+    // and the armed worker passes. An overlay hooked the window's messages
+    // before the load: the plugin's hook passes the message on to it, and
+    // the overlay keeps it until the plugin has removed its hook and its
+    // thread has ended. (The loading screen is real time, longer than the
+    // load waits for the window; the run after it is on the stand-in's clock.)
     GameRun run = RunGame(game, L"--window --style 0x1CCF0000 --loader-thread waits "
                                 L"--free-after-load --arm-after-ms 0 --entries 1 "
                                 L"--busy-after-load-ms 1500 --style-after-load 0x14CF0000 "
-                                L"--rect-after-load 50,40,800,600 --virtual-clock --run-ms 1500");
+                                L"--rect-after-load 50,40,800,600 --overlay-hook "
+                                L"--virtual-clock --run-ms 1500");
     SCOPED_TRACE(run.output);
     EXPECT_EQ(run.Value("freed"), "1 mapped=1");
     EXPECT_LT(run.Number("load-us"), 3000000) << "the load waited for the window's thread";
@@ -160,6 +163,7 @@ TEST_F(Load, AWindowOnAnotherThreadIsChangedFromWhatTheGameMadeOfItMeanwhile) {
     // The hook was the plugin's to remove, and it did, before its thread
     // ended: so the rule was in place, and met.
     EXPECT_EQ(run.Value("hook-freed-with-thread"), "still-set=0");
+    EXPECT_EQ(run.Value("overlay-hook"), "passed-on=1");
     std::vector<std::string> log = LogMessages();
     EXPECT_EQ(Count(log, "[QS] Borderless applied."), 1u);
     EXPECT_EQ(Count(log, "[QS] All threads started."), 1u);

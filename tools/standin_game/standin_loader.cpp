@@ -9,6 +9,7 @@
 #include "standin_files.h"
 #include "standin_imports.h"
 #include "standin_memory.h"
+#include "standin_overlay.h"
 #include "standin_path_limit.h"
 #include "standin_report.h"
 #include "standin_starvation.h"
@@ -121,6 +122,7 @@ HMODULE LoadPlugin(const StandinOptions& options) {
     InstallPluginClock(plugin, options.clock);
     InstallTrimReports(plugin, options.faults.failTrimCall);
     InstallWindowsRules(plugin, options.postQuota);
+    WatchPluginPassesOn(plugin);
     InstallFileFaults(plugin, options.files);
     InstallFaults(plugin, options.faults); // a refusal replaces what came before
     RecordPluginThreads(plugin);           // the threads the system did make

@@ -13,6 +13,7 @@
 #include "standin_loader.h"
 #include "standin_memory.h"
 #include "standin_options.h"
+#include "standin_overlay.h"
 #include "standin_path_limit.h"
 #include "standin_play.h"
 #include "standin_report.h"
@@ -73,6 +74,9 @@ int wmain(int argc, wchar_t** argv) {
     HWND window = nullptr;
     if (options.window) {
         window = CreateGameWindow(options);
+        if (options.overlayHook) {
+            SetOverlayHook();
+        }
         PumpMessages();
         Report("window-before: %s", DescribeWindow(window).c_str());
         if (options.untilOtherWindow) {
@@ -112,6 +116,7 @@ int wmain(int argc, wchar_t** argv) {
     }
     WaitForHookOwners(5000); // the plugin's own thread of the window change ends first
     Report("threads-after: %d", CountOwnThreads());
+    ReportOverlayHook();
     if (options.entriesOnGuardPage) {
         ReportGuardPageFaults();
     }

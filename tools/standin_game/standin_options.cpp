@@ -77,6 +77,8 @@ bool ParseStandinOptions(int argc, wchar_t** argv, StandinOptions* options, std:
             options->faults.failExePath = true;
         } else if (name == L"--fail-hook") {
             options->faults.failHook = true;
+        } else if (name == L"--overlay-hook") {
+            options->overlayHook = true;
         } else if (name == L"--free-after-load") {
             options->freeAfterLoad = true;
         } else if (name == L"--post-quota") {

@@ -47,6 +47,7 @@ struct StandinOptions {
     bool postQuota = false;  // the plugin's posts meet a full queue (standin_windows_rules.h)
     int starveWorkersMs = 0; // its threads below normal wait for a core (standin_starvation.h)
     bool freeAfterLoad = false; // FreeLibrary right after an accepted load, as some loaders do
+    bool overlayHook = false;   // another program hooks the window's messages (standin_overlay.h)
     // A program holds this file from holdFromMs to holdToMs on the plugin's
     // clock (from before the load when holdFromMs is -1) (standin_holder.h).
     std::wstring holdFile;
