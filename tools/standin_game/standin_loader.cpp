@@ -122,13 +122,13 @@ HMODULE LoadPlugin(const StandinOptions& options) {
     InstallPluginClock(plugin, options.clock);
     InstallTrimReports(plugin, options.faults.failTrimCall);
     InstallWindowsRules(plugin, options.postQuota);
-    WatchPluginPassesOn(plugin);
     InstallFileFaults(plugin, options.files);
     InstallFaults(plugin, options.faults); // a refusal replaces what came before
     RecordPluginThreads(plugin);           // the threads the system did make
     // These pass each call on to what came before.
     InstallPathLimit(plugin);
     CountMemoryQueries(plugin);
+    WatchPluginPassesOn(plugin);
     if (options.starveWorkersMs > 0) {
         InstallStarvation(plugin, options.starveWorkersMs);
     }

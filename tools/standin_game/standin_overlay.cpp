@@ -6,14 +6,14 @@
 
 static HHOOK overlay = nullptr;
 static LONG passedOn = 0;
-// The thread inside the plugin's CallNextHookEx, 0 when none: the overlay
-// runs on that same thread, within that call.
-static volatile DWORD passingOn = 0;
+// Whether this thread is inside the plugin's CallNextHookEx: the overlay
+// runs on the same thread, within that call.
+static thread_local bool passingOn = false;
 
 static LRESULT CALLBACK OverlayHook(int code, WPARAM wParam, LPARAM lParam) {
-    if (code >= 0 && passingOn == GetCurrentThreadId() && InterlockedIncrement(&passedOn) == 1) {
-        // Bounded: a plugin whose thread never ends fails the test on
-        // "threads-after", not by a hung game.
+    if (code >= 0 && passingOn && InterlockedIncrement(&passedOn) == 1) {
+        // Bounded, so that a plugin whose hook thread never ends shows as a
+        // missing "hook-freed-with-thread" line, not as a hung game.
         WaitForHookOwners(5000);
     }
     return CallNextHookEx(overlay, code, wParam, lParam);
@@ -22,9 +22,10 @@ static LRESULT CALLBACK OverlayHook(int code, WPARAM wParam, LPARAM lParam) {
 static decltype(&CallNextHookEx) nextCallNext = nullptr;
 
 static LRESULT WINAPI PluginCallsNext(HHOOK hook, int code, WPARAM wParam, LPARAM lParam) {
-    passingOn = GetCurrentThreadId();
+    bool outer = passingOn; // a hook further down may pump messages itself
+    passingOn = true;
     LRESULT result = nextCallNext(hook, code, wParam, lParam);
-    passingOn = 0;
+    passingOn = outer;
     return result;
 }
 

@@ -10,6 +10,7 @@
 // CallNextHookEx is held inside the chain until every thread that set a hook
 // of the plugin's has ended and the stand-in has freed what Windows frees:
 // the plugin then removes its hook while the window's thread still runs it.
+// The hold lasts 5 s at most for each such thread.
 void SetOverlayHook();
 // Points the plugin's CallNextHookEx at one that tells the overlay the
 // message came through the plugin's hook.

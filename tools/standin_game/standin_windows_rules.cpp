@@ -1,6 +1,5 @@
 #include "standin_windows_rules.h"
 
-#include <algorithm>
 #include <iterator>
 
 #include "standin_imports.h"
@@ -8,31 +7,45 @@
 
 struct HookOfThread {
     HHOOK hook;
-    HANDLE thread;                 // the thread that set it
-    volatile LONG removedByPlugin; // the plugin's UnhookWindowsHookEx succeeded
+    HANDLE thread; // the thread that set it
+    bool gone;     // removed by the plugin, or freed with its thread
 };
 
+// The hooks the plugin set, and the threads that free them, so that the game
+// can wait for them before it counts its threads. Never freed: the process
+// ends with them. hooksLock keeps each hook's removal and its mark together.
+static SRWLOCK hooksLock = SRWLOCK_INIT;
+static HookOfThread hooks[8] = {};
+static HANDLE waiters[8] = {};
+static LONG hookCount = 0;
+
+// No hook is ever removed twice, whoever comes first, the plugin or the end
+// of its thread: a hook removed while the window's thread is still inside its
+// chain lives on, marked, until the chain ends, and removing it again then is
+// what Wine 10's server counts twice and dies of (an assertion in its hook
+// counts); Wine 8 answers that second call with success. Windows answers it
+// with ERROR_INVALID_HOOK_HANDLE, as the plugin's call is answered here.
+static bool RemoveOnce(HookOfThread* owned) {
+    if (owned->gone) {
+        SetLastError(ERROR_INVALID_HOOK_HANDLE);
+        return false;
+    }
+    owned->gone = UnhookWindowsHookEx(owned->hook) != FALSE;
+    return owned->gone;
+}
+
 // Waits for the thread that set the hook to end, then frees the hook as
-// Windows would have at that moment, unless the plugin removed it itself.
-// Never a second removal: a hook removed while the window's thread is still
-// inside its chain lives on, marked, until the chain ends, and removing it
-// again then is what Wine 10's server counts twice and dies of (an assertion
-// in its hook counts); Wine 8 answers that second call with success.
+// Windows would have at that moment.
 static DWORD WINAPI FreeWithItsThread(LPVOID parameter) {
     auto* owned = static_cast<HookOfThread*>(parameter);
     WaitForSingleObject(owned->thread, INFINITE);
-    bool stillSet = owned->removedByPlugin == 0 && UnhookWindowsHookEx(owned->hook) != FALSE;
+    AcquireSRWLockExclusive(&hooksLock);
+    bool stillSet = RemoveOnce(owned);
+    ReleaseSRWLockExclusive(&hooksLock);
     Report("hook-freed-with-thread: still-set=%d", stillSet ? 1 : 0);
     CloseHandle(owned->thread);
     return 0;
 }
-
-// The hooks the plugin set, and the threads that free them, so that the game
-// can wait for them before it counts its threads. Never freed: the process
-// ends with them.
-static HookOfThread hooks[8] = {};
-static HANDLE waiters[8] = {};
-static LONG waiterCount = 0;
 
 static HHOOK WINAPI HookOwnedByThread(int type, HOOKPROC procedure, HINSTANCE module,
                                       DWORD thread) {
@@ -41,27 +54,31 @@ static HHOOK WINAPI HookOwnedByThread(int type, HOOKPROC procedure, HINSTANCE mo
         return nullptr; // with the system's own error
     }
     HANDLE self = OpenThread(SYNCHRONIZE, FALSE, GetCurrentThreadId());
-    LONG slot = InterlockedIncrement(&waiterCount) - 1;
-    if (self != nullptr && slot < LONG(std::size(waiters))) {
-        hooks[slot] = HookOfThread{hook, self, 0};
-        waiters[slot] = CreateThread(nullptr, 0, FreeWithItsThread, &hooks[slot], 0, nullptr);
+    AcquireSRWLockExclusive(&hooksLock);
+    if (self != nullptr && hookCount < LONG(std::size(hooks))) {
+        HookOfThread* owned = &hooks[hookCount];
+        *owned = HookOfThread{hook, self, false};
+        waiters[hookCount++] = CreateThread(nullptr, 0, FreeWithItsThread, owned, 0, nullptr);
     }
+    ReleaseSRWLockExclusive(&hooksLock);
     return hook;
 }
 
 static BOOL WINAPI PluginRemovesHook(HHOOK hook) {
-    BOOL removed = UnhookWindowsHookEx(hook);
-    LONG count = std::min<LONG>(waiterCount, LONG(std::size(hooks)));
-    for (LONG i = 0; i < count && removed; ++i) {
-        if (hooks[i].hook == hook) {
-            InterlockedExchange(&hooks[i].removedByPlugin, 1);
-        }
+    AcquireSRWLockExclusive(&hooksLock);
+    HookOfThread* owned = nullptr;
+    for (LONG i = hookCount - 1; i >= 0 && owned == nullptr; --i) {
+        owned = hooks[i].hook == hook ? &hooks[i] : nullptr; // the newest of a reused handle
     }
+    BOOL removed = owned != nullptr ? RemoveOnce(owned) : UnhookWindowsHookEx(hook);
+    ReleaseSRWLockExclusive(&hooksLock);
     return removed;
 }
 
 void WaitForHookOwners(DWORD ms) {
-    LONG count = std::min<LONG>(waiterCount, LONG(std::size(waiters)));
+    AcquireSRWLockShared(&hooksLock);
+    LONG count = hookCount;
+    ReleaseSRWLockShared(&hooksLock);
     for (LONG i = 0; i < count; ++i) {
         if (waiters[i] != nullptr) {
             WaitForSingleObject(waiters[i], ms);

@@ -5,8 +5,10 @@
 #include <windows.h>
 
 // Always: a hook the plugin sets is freed when the thread that set it ends,
-// as Windows frees every hook of a thread that ends (Wine keeps it). Each
-// such end is reported as "hook-freed-with-thread: still-set=0|1".
+// as Windows frees every hook of a thread that ends (Wine keeps it), unless
+// the plugin removed it before (seen through its UnhookWindowsHookEx); no
+// hook is removed twice. Each such end is reported as
+// "hook-freed-with-thread: still-set=0|1" (1: the stand-in freed it).
 // With postQuota, every PostMessageW of the plugin's fails with
 // ERROR_NOT_ENOUGH_QUOTA, Windows' answer once a queue holds 10,000 posted
 // messages (Wine's queues have no limit).
