@@ -36,9 +36,11 @@ const void* HookImport(HMODULE plugin, const char* dll, const char* name, const 
     return nullptr;
 }
 
-void HookImportOrReport(HMODULE plugin, const char* dll, const char* name,
-                        const void* replacement) {
-    if (HookImport(plugin, dll, name, replacement) == nullptr) {
+const void* HookImportOrReport(HMODULE plugin, const char* dll, const char* name,
+                               const void* replacement) {
+    const void* previous = HookImport(plugin, dll, name, replacement);
+    if (previous == nullptr) {
         Report("faults: the plugin does not import %s", name);
     }
+    return previous;
 }

@@ -16,5 +16,14 @@ Function ChainImport(HMODULE plugin, const char* dll, const char* name, Function
     return reinterpret_cast<Function>(const_cast<void*>(
         HookImport(plugin, dll, name, reinterpret_cast<const void*>(replacement))));
 }
-// The same as HookImport, reporting an import the plugin does not have.
-void HookImportOrReport(HMODULE plugin, const char* dll, const char* name, const void* replacement);
+// The same as HookImport, reporting an import the plugin does not have as
+// "faults: the plugin does not import NAME".
+const void* HookImportOrReport(HMODULE plugin, const char* dll, const char* name,
+                               const void* replacement);
+// ChainImport, reporting an import the plugin does not have.
+template <typename Function>
+Function ChainImportOrReport(HMODULE plugin, const char* dll, const char* name,
+                             Function replacement) {
+    return reinterpret_cast<Function>(const_cast<void*>(
+        HookImportOrReport(plugin, dll, name, reinterpret_cast<const void*>(replacement))));
+}

@@ -38,10 +38,8 @@ void SetOverlayHook() {
 
 void WatchPluginPassesOn(HMODULE plugin) {
     if (overlay != nullptr) {
-        nextCallNext = ChainImport(plugin, "user32.dll", "CallNextHookEx", &PluginCallsNext);
-        if (nextCallNext == nullptr) {
-            Report("faults: the plugin does not import CallNextHookEx");
-        }
+        nextCallNext =
+            ChainImportOrReport(plugin, "user32.dll", "CallNextHookEx", &PluginCallsNext);
     }
 }
 

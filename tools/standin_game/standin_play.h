@@ -13,7 +13,6 @@
 // when given.
 bool PumpFor(int ms, const std::function<bool()>& done = nullptr);
 // Runs the game for options.runMs after the load (once waitForGone is gone,
-// when given: "gone: 0|1"): arming, emptying and
-// refilling the list, reporting on the process, holding a file, rendering
-// frames.
+// when given: "gone: 0|1"): arming, emptying and refilling the list,
+// reporting on the process, holding a file, rendering frames.
 void RunGame(const StandinOptions& options, HMODULE plugin);

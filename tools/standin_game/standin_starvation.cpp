@@ -52,14 +52,10 @@ void InstallStarvation(HMODULE plugin, int told) {
     holdMs = told;
     loaderThread = GetCurrentThreadId();
     workerHoldsLog = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    auto hook = [plugin](const char* name, auto replacement, auto* next) {
-        *next = ChainImport(plugin, "kernel32.dll", name, replacement);
-        if (*next == nullptr) {
-            Report("faults: the plugin does not import %s", name);
-        }
-    };
-    hook("CreateFileW", &HeldBackCreateFile, &nextCreateFile);
-    hook("AcquireSRWLockExclusive", &LoaderAcquiresLast, &nextAcquire);
+    nextCreateFile =
+        ChainImportOrReport(plugin, "kernel32.dll", "CreateFileW", &HeldBackCreateFile);
+    nextAcquire =
+        ChainImportOrReport(plugin, "kernel32.dll", "AcquireSRWLockExclusive", &LoaderAcquiresLast);
 }
 
 void ReportStarvation() {

@@ -1,7 +1,6 @@
 #include "standin_threads.h"
 
 #include "standin_imports.h"
-#include "standin_report.h"
 
 constexpr LONG kMaxThreads = 16;
 static PluginThread threads[kMaxThreads] = {};
@@ -46,11 +45,10 @@ void RecordPluginThreads(HMODULE plugin) {
         return;
     }
     recording = true;
-    nextCreateThread = ChainImport(plugin, "kernel32.dll", "CreateThread", &RecordedCreateThread);
-    nextResumeThread = ChainImport(plugin, "kernel32.dll", "ResumeThread", &RecordedResumeThread);
-    if (nextCreateThread == nullptr || nextResumeThread == nullptr) {
-        Report("faults: the plugin does not import CreateThread and ResumeThread");
-    }
+    nextCreateThread =
+        ChainImportOrReport(plugin, "kernel32.dll", "CreateThread", &RecordedCreateThread);
+    nextResumeThread =
+        ChainImportOrReport(plugin, "kernel32.dll", "ResumeThread", &RecordedResumeThread);
 }
 
 LONG PluginThreadCount() {

@@ -8,15 +8,15 @@
 struct HookOfThread {
     HHOOK hook;
     HANDLE thread; // the thread that set it
+    HANDLE waiter; // the stand-in's thread that frees the hook when that one ends
     bool gone;     // removed by the plugin, or freed with its thread
 };
 
-// The hooks the plugin set, and the threads that free them, so that the game
-// can wait for them before it counts its threads. Never freed: the process
-// ends with them. hooksLock keeps each hook's removal and its mark together.
+// The hooks the plugin set, so that the game can wait for their waiters
+// before it counts its threads. Never freed: the process ends with them.
+// hooksLock keeps each hook's removal and its mark together.
 static SRWLOCK hooksLock = SRWLOCK_INIT;
 static HookOfThread hooks[8] = {};
-static HANDLE waiters[8] = {};
 static LONG hookCount = 0;
 
 // No hook is ever removed twice, whoever comes first, the plugin or the end
@@ -56,9 +56,11 @@ static HHOOK WINAPI HookOwnedByThread(int type, HOOKPROC procedure, HINSTANCE mo
     HANDLE self = OpenThread(SYNCHRONIZE, FALSE, GetCurrentThreadId());
     AcquireSRWLockExclusive(&hooksLock);
     if (self != nullptr && hookCount < LONG(std::size(hooks))) {
-        HookOfThread* owned = &hooks[hookCount];
-        *owned = HookOfThread{hook, self, false};
-        waiters[hookCount++] = CreateThread(nullptr, 0, FreeWithItsThread, owned, 0, nullptr);
+        HookOfThread* owned = &hooks[hookCount++];
+        *owned = HookOfThread{hook, self, nullptr, false};
+        owned->waiter = CreateThread(nullptr, 0, FreeWithItsThread, owned, 0, nullptr);
+    } else if (self != nullptr) {
+        CloseHandle(self);
     }
     ReleaseSRWLockExclusive(&hooksLock);
     return hook;
@@ -80,8 +82,8 @@ void WaitForHookOwners(DWORD ms) {
     LONG count = hookCount;
     ReleaseSRWLockShared(&hooksLock);
     for (LONG i = 0; i < count; ++i) {
-        if (waiters[i] != nullptr) {
-            WaitForSingleObject(waiters[i], ms);
+        if (hooks[i].waiter != nullptr) {
+            WaitForSingleObject(hooks[i].waiter, ms);
         }
     }
 }
