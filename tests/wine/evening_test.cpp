@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cwchar>
 #include <map>
 
 namespace {
@@ -18,7 +19,7 @@ constexpr long long kEveningMs = 3600 * 1000; // a game hour
 constexpr int kIter = 100;                    // terms a pass: 0.495 in all
 constexpr int kSleepMs = 5;                   // the worker's rest, the default
 constexpr long long kWindowsTickUs = 15625;   // Windows' default timer (Microsoft, "Sleep")
-const wchar_t* const kLocalStart = L"2026-12-24T18:00:00";
+constexpr SYSTEMTIME kLocalStart = {2026, 12, 0, 24, 18, 0, 0, 0}; // the plugin's local time at 0
 const std::string kEveningIni = "[Settings]\r\nIter=100\r\nSleep=5\r\nOverlayBatch=1\r\n";
 
 // When a sleep of ms begun at us ends: to the microsecond, or on the first
@@ -95,9 +96,8 @@ EveningLog ExpectedEvening(long long tickUs) {
 
 // The log's stamp of a moment us after the local start.
 std::string StampAt(long long us) {
-    SYSTEMTIME start = {2026, 12, 0, 24, 18, 0, 0, 0};
     FILETIME file = {};
-    SystemTimeToFileTime(&start, &file);
+    SystemTimeToFileTime(&kLocalStart, &file);
     ULONGLONG at = (ULONGLONG(file.dwHighDateTime) << 32 | file.dwLowDateTime) +
                    ULONGLONG(us / 1000000) * 10000000;
     file = {static_cast<DWORD>(at), static_cast<DWORD>(at >> 32)};
@@ -116,13 +116,17 @@ struct RunLog {
 };
 
 RunLog RunEvening(const std::wstring& game, const std::wstring& timer) {
+    wchar_t localStart[32];
+    std::swprintf(localStart, 32, L"%04u-%02u-%02uT%02u:%02u:%02u", kLocalStart.wYear,
+                  kLocalStart.wMonth, kLocalStart.wDay, kLocalStart.wHour, kLocalStart.wMinute,
+                  kLocalStart.wSecond);
     RunLog log;
     log.run =
         RunGame(game,
                 L"--run-ms " + std::to_wstring(kEveningMs) +
                     L" --arm-after-ms 0 --entries 0,0,9 --window --free-bytes 4294967296 "
                     L"--tick-start 0 --report-every-ms 300000 --report-stamps --local-start " +
-                    kLocalStart + timer,
+                    localStart + timer,
                 "1", 60000);
     log.messages = LogMessages(LogFile(), &log.stamps);
     log.writtenUs = WrittenUs(log.run);
